@@ -1,0 +1,201 @@
+// The seam's bookkeeping: which calls are in force, the saved last error, and text encodings.
+#include "platform/system_calls.h"
+
+#include <utility>
+
+namespace crateline::platform {
+namespace {
+
+SystemCalls& Calls() {
+  static SystemCalls calls = NativeSystemCalls();
+  return calls;
+}
+
+std::uint32_t g_savedSystemError = 0;
+
+// Saves the thread's last error the moment a call returns, before anything can change it.
+template <typename Result>
+Result Saved(Result result) {
+  g_savedSystemError = Calls().GetLastError();
+  return result;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid UTF-8
+// (overlong forms, surrogates and values past U+10FFFF included).
+std::size_t DecodeUtf8(const std::string& text, std::size_t i, char32_t& out) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = byte(0);
+  std::size_t length = 0;
+  char32_t c = 0;
+  char32_t minimum = 0;
+  if (lead < 0x80) {
+    out = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, c = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, c = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, c = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (byte(k) & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  out = c;
+  return length;
+}
+
+}  // namespace
+
+SystemCalls& CurrentSystemCalls() {
+  return Calls();
+}
+
+ScopedSystemCalls::ScopedSystemCalls(SystemCalls calls)
+    : previous_(std::exchange(Calls(), std::move(calls))) {}
+ScopedSystemCalls::~ScopedSystemCalls() {
+  Calls() = std::move(previous_);
+}
+
+std::uint32_t SavedSystemError() {
+  return g_savedSystemError;
+}
+
+// File names on POSIX systems are bytes and need not be UTF-8. A byte that is not part of valid
+// UTF-8 becomes the lone low surrogate U+DC00 + byte, and turns back into that byte on the way
+// out, so every name survives the trip through the wide functions unchanged.
+std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = DecodeUtf8(text, i, c);
+    if (length == 0) {
+      out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(text[i]));
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
+      out += static_cast<char>(unit - 0xDC00);  // an escaped byte, see Utf8ToUtf16
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+namespace os {
+ModuleHandle LoadLibraryA(const std::string& library) {
+  return Saved(Calls().LoadLibraryA(library));
+}
+const void* GetProcAddress(ModuleHandle module, const std::string& procedure) {
+  return Saved(Calls().GetProcAddress(module, procedure));
+}
+int FreeLibrary(ModuleHandle module) {
+  return Saved(Calls().FreeLibrary(module));
+}
+std::uint32_t GetVersion() {
+  return Saved(Calls().GetVersion());
+}
+int GetVersionExW(OsVersionInfoW& info) {
+  return Saved(Calls().GetVersionExW(info));
+}
+int GetVersionExA(OsVersionInfoA& info) {
+  return Saved(Calls().GetVersionExA(info));
+}
+std::uint32_t GetLastError() {
+  return Saved(Calls().GetLastError());
+}
+std::uint32_t FormatMessageW(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                             char16_t* buffer, std::uint32_t size) {
+  return Saved(Calls().FormatMessageW(flags, messageId, languageId, buffer, size));
+}
+std::uint32_t FormatMessageA(std::uint32_t flags, std::uint32_t messageId, std::uint32_t languageId,
+                             char* buffer, std::uint32_t size) {
+  return Saved(Calls().FormatMessageA(flags, messageId, languageId, buffer, size));
+}
+SearchHandle FindFirstFileW(const char16_t* path, FindDataW& data) {
+  return Saved(Calls().FindFirstFileW(path, data));
+}
+SearchHandle FindFirstFileA(const char* path, FindDataA& data) {
+  return Saved(Calls().FindFirstFileA(path, data));
+}
+int FindNextFileW(SearchHandle search, FindDataW& data) {
+  return Saved(Calls().FindNextFileW(search, data));
+}
+int FindNextFileA(SearchHandle search, FindDataA& data) {
+  return Saved(Calls().FindNextFileA(search, data));
+}
+int FindClose(SearchHandle search) {
+  return Saved(Calls().FindClose(search));
+}
+std::uint32_t GetFileAttributesW(const char16_t* path) {
+  return Saved(Calls().GetFileAttributesW(path));
+}
+std::uint32_t GetFileAttributesA(const char* path) {
+  return Saved(Calls().GetFileAttributesA(path));
+}
+std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* shortPath, std::uint32_t size) {
+  return Saved(Calls().GetShortPathNameW(path, shortPath, size));
+}
+std::uint32_t GetShortPathNameA(const char* path, char* shortPath, std::uint32_t size) {
+  return Saved(Calls().GetShortPathNameA(path, shortPath, size));
+}
+std::uint32_t GetCompressedFileSizeW(const char16_t* path, std::uint32_t* high) {
+  return Saved(Calls().GetCompressedFileSizeW(path, high));
+}
+std::uint32_t GetCompressedFileSizeA(const char* path, std::uint32_t* high) {
+  return Saved(Calls().GetCompressedFileSizeA(path, high));
+}
+int FileTimeToSystemTime(const FileTime& time, SystemTime& out) {
+  return Saved(Calls().FileTimeToSystemTime(time, out));
+}
+}  // namespace os
+
+}  // namespace crateline::platform

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets the machine up, builds as CI does (warnings are errors) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh ci
+bash scripts/lint.sh --tidy
+ctest --preset ci -j 2

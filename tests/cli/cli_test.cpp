@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/cli.h"
+
+namespace crateline::cli {
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const std::vector<std::string>& args) {
+  std::ostringstream out;
+  std::ostringstream err;
+  const int status = Run(args, {out, err, false});
+  return {status, out.str(), err.str()};
+}
+
+TEST(Cli, VersionAndHelp) {
+  const auto version = RunCli({"--version"});
+  EXPECT_EQ(version.status, kExitOk);
+  EXPECT_EQ(version.out.rfind("crateline-cli ", 0), 0u);
+
+  const auto help = RunCli({"--help"});
+  EXPECT_EQ(help.status, kExitOk);
+  EXPECT_NE(help.out.find("Zimbra"), std::string::npos);
+}
+
+TEST(Cli, UnknownOptionIsAUsageError) {
+  const auto result = RunCli({"--no-such-option"});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("--help"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace crateline::cli

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "api_fixture.h"
+
+namespace crateline::platform {
+namespace {
+
+using testing::ApiTest;
+
+TEST(CleanSystemMessage, MakesOneLineWithoutEdgeSpaces) {
+  EXPECT_EQ(CleanSystemMessage("Access is denied.\r\n"), "Access is denied.");
+  EXPECT_EQ(CleanSystemMessage("First line.\r\nSecond line.\r\n"), "First line. Second line.");
+  EXPECT_EQ(CleanSystemMessage(std::string("a\0b\r\0\n", 6)), "ab");  // NULs go before CR LF
+  EXPECT_EQ(CleanSystemMessage("a\rb\nc"), "ab c");
+  EXPECT_EQ(CleanSystemMessage("   \r\n  "), "");
+}
+
+TEST(TrimAtNull, CutsAtTheFirstNul) {
+  EXPECT_EQ(TrimAtNull(std::string("abc\0def", 7)), "abc");
+  EXPECT_EQ(TrimAtNull(std::string("\0abc", 4)), "");
+  EXPECT_EQ(TrimAtNull(std::string("abc")), "abc");
+  EXPECT_EQ(TrimAtNull(std::u16string(u"ab\0c", 4)), u"ab");
+}
+
+TEST_F(ApiTest, CodeZeroWithNothingPendingSaysPossiblyLocked) {
+  CurrentSystemCalls().SetLastError(0);
+  os::GetLastError();  // leaves the saved error at 0 too
+  EXPECT_EQ(GetApiErrorText(0), "Error - File Possibly In Use/Locked");
+}
+
+TEST_F(ApiTest, CodeZeroTakesThePendingError) {
+  CurrentSystemCalls().SetLastError(kErrorAccessDenied);
+  os::GetLastError();
+  EXPECT_EQ(GetApiErrorText(0).rfind("Error 5 - ", 0), 0u);
+}
+
+TEST_F(ApiTest, CaptureWithNoCodeAnywhereRecordsMinusOne) {
+  CurrentSystemCalls().SetLastError(0);
+  os::GetLastError();
+  EXPECT_EQ(CaptureApiError("", ""), " (Error -1 - unknown error.): ");
+  EXPECT_EQ(LastApiError, -1);
+}
+
+TEST_F(ApiTest, CaptureAfterTheEndOfAListing) {
+  CurrentSystemCalls().SetLastError(kErrorNoMoreFiles);
+  os::GetLastError();
+  EXPECT_EQ(CaptureApiError("before", "after"),
+            "before (Error 18 - The listing has no more entries.): after");
+  EXPECT_EQ(LastApiError, 18);
+}
+
+TEST_F(ApiTest, SystemMessagesComeFromTheMessageTable) {
+  const std::string denied = std::error_code(EACCES, std::generic_category()).message();
+  EXPECT_EQ(GetApiErrorText(5), "Error 5 - " + denied);
+  EXPECT_EQ(GetApiErrorText(123456), "Error 123456 - unknown error.");
+  EXPECT_EQ(GetApiErrorText(-1), "Error -1 - unknown error.");
+}
+
+TEST_F(ApiTest, WideAndNarrowFormattingAgree) {
+  EnsureApiSupport();
+  ASSERT_TRUE(HasFormatMessageW);
+  int wideCalls = 0;
+  int narrowCalls = 0;
+  auto wide = Calls().FormatMessageW;
+  auto narrow = Calls().FormatMessageA;
+  Calls().FormatMessageW = [&](auto... a) { return ++wideCalls, wide(a...); };
+  Calls().FormatMessageA = [&](auto... a) { return ++narrowCalls, narrow(a...); };
+  const std::string viaWide = GetApiErrorText(2);
+  HasFormatMessageW = false;
+  const std::string viaNarrow = GetApiErrorText(2);
+  EXPECT_EQ(wideCalls, 1);
+  EXPECT_EQ(narrowCalls, 1);
+  EXPECT_EQ(viaWide, viaNarrow);
+}
+
+TEST_F(ApiTest, TwoLineMessagesBecomeOneLine) {
+  Calls().FormatMessageW = [](std::uint32_t, std::uint32_t, std::uint32_t, char16_t* buffer,
+                              std::uint32_t) {
+    const std::u16string text = u"The disk is full.\r\nFree some space.\r\n";
+    std::copy(text.begin(), text.end(), buffer);
+    return static_cast<std::uint32_t>(text.size());
+  };
+  EXPECT_EQ(GetApiErrorText(112), "Error 112 - The disk is full. Free some space.");
+}
+
+TEST_F(ApiTest, EveryCallSavesTheErrorItLeaves) {
+  FindDataW data;
+  const std::u16string missing = u"\\\\?\\/no/such/folder/anywhere/*";
+  EXPECT_EQ(os::FindFirstFileW(missing.c_str(), data), kInvalidHandle);
+  EXPECT_EQ(SavedSystemError(), kErrorPathNotFound);
+  CurrentSystemCalls().SetLastError(0);  // not through `os`: nothing saved
+  EXPECT_EQ(SavedSystemError(), kErrorPathNotFound);
+  EXPECT_EQ(CaptureApiError("", "").find(" (Error 3 - "), 0u);
+}
+
+}  // namespace
+}  // namespace crateline::platform

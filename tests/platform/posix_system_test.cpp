@@ -1,0 +1,157 @@
+// The POSIX emulation must answer as the layers above expect Windows to.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+
+#include "platform/platform.h"
+#include "platform/system_calls.h"
+#include "support/temp_dir.h"
+
+namespace crateline::platform {
+namespace {
+
+std::u16string LongPath(const std::string& path) {
+  return u"\\\\?\\" + Utf8ToUtf16(path);
+}
+
+std::set<std::string> List(const std::string& spec, std::uint32_t* error = nullptr) {
+  std::set<std::string> names;
+  FindDataW data;
+  const auto path = LongPath(spec);
+  SearchHandle h = os::FindFirstFileW(path.c_str(), data);
+  if (h == kInvalidHandle) {
+    if (error != nullptr) *error = SavedSystemError();
+    return names;
+  }
+  do {
+    names.insert(Utf16ToUtf8(std::u16string(data.cFileName)));
+  } while (os::FindNextFileW(h, data) != 0);
+  if (error != nullptr) *error = SavedSystemError();
+  EXPECT_EQ(os::FindClose(h), 1);
+  return names;
+}
+
+TEST(PosixSearch, PatternsMatchLikeTheFindFunctions) {
+  testing::TempDir dir;
+  dir.Write("a.eml");
+  dir.Write("B.EML");
+  dir.Write("c.emlx");
+  dir.Write("note.txt");
+  dir.Write("x1.eml");
+  std::uint32_t error = 0;
+  EXPECT_EQ(List(dir.folder() + "*.eml", &error),
+            (std::set<std::string>{"a.eml", "B.EML", "x1.eml"}));
+  EXPECT_EQ(error, kErrorNoMoreFiles);
+  EXPECT_EQ(List(dir.folder() + "?.eml"), (std::set<std::string>{"a.eml", "B.EML"}));
+  EXPECT_EQ(List(dir.folder() + "*").count(".."), 1u);
+  EXPECT_EQ(List(dir.folder() + "*.*").size(), 7u);  // with . and ..
+  EXPECT_EQ(List(dir.folder() + "NOTE.TXT"), (std::set<std::string>{"note.txt"}));
+}
+
+TEST(PosixSearch, FailuresCarryWindowsCodes) {
+  testing::TempDir dir;
+  std::uint32_t error = 0;
+  EXPECT_TRUE(List(dir.folder() + "*.eml", &error).empty());
+  EXPECT_EQ(error, kErrorFileNotFound);
+  EXPECT_TRUE(List(dir.folder() + "missing/*", &error).empty());
+  EXPECT_EQ(error, kErrorPathNotFound);
+  if (geteuid() != 0) {  // root reads any folder
+    dir.Mkdir("locked");
+    chmod((dir.folder() + "locked").c_str(), 0);
+    EXPECT_TRUE(List(dir.folder() + "locked/*", &error).empty());
+    EXPECT_EQ(error, kErrorAccessDenied);
+  }
+  FindDataW data;
+  EXPECT_EQ(os::FindNextFileW(12345, data), 0);
+  EXPECT_EQ(SavedSystemError(), kErrorInvalidHandle);
+}
+
+TEST(PosixAttributes, FromTheFileStatus) {
+  testing::TempDir dir;
+  dir.Write("plain.eml");
+  dir.Write(".hidden.eml");
+  chmod(dir.Write("readonly.eml").c_str(), 0444);
+  dir.Mkdir("folder");
+  symlink((dir.folder() + "folder").c_str(), (dir.folder() + "link").c_str());
+  const auto attributes = [&](const std::string& name) {
+    const auto path = LongPath(dir.folder() + name);
+    return os::GetFileAttributesW(path.c_str());
+  };
+  EXPECT_EQ(attributes("plain.eml"), kAttrNormal);
+  EXPECT_EQ(attributes(".hidden.eml"), kAttrHidden);
+  EXPECT_EQ(attributes("readonly.eml"), kAttrReadOnly);
+  EXPECT_EQ(attributes("folder"), kAttrDirectory);
+  EXPECT_EQ(attributes("link"), kAttrDirectory | kAttrReparsePoint);
+  EXPECT_EQ(attributes("absent"), kInvalidFileAttributes);
+  EXPECT_EQ(SavedSystemError(), kErrorFileNotFound);
+  EXPECT_EQ(attributes("absent/deeper"), kInvalidFileAttributes);
+  EXPECT_EQ(SavedSystemError(), kErrorPathNotFound);
+}
+
+TEST(PosixFindData, SizesTimesAndNames) {
+  testing::TempDir dir;
+  const auto file = dir.Write("size.eml", std::string(1234, 'x'));
+  const struct timespec times[2] = {{946684800, 0}, {946684800, 500000000}};  // 2000-01-01
+  utimensat(AT_FDCWD, file.c_str(), times, 0);
+  FindDataW data;
+  const auto path = LongPath(dir.folder() + "size.eml");
+  const SearchHandle h = os::FindFirstFileW(path.c_str(), data);
+  ASSERT_NE(h, kInvalidHandle);
+  os::FindClose(h);
+  EXPECT_EQ(data.nFileSizeLow, 1234u);
+  EXPECT_EQ(data.nFileSizeHigh, 0u);
+  EXPECT_EQ(std::u16string(data.cFileName), u"size.eml");
+  EXPECT_EQ(data.cAlternateFileName[0], u'\0');
+  const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(ticks, 125911584000000000ull + 5000000ull);
+  SystemTime st;
+  ASSERT_EQ(os::FileTimeToSystemTime(data.ftLastWriteTime, st), 1);
+  EXPECT_EQ(st.wYear, 2000);
+  EXPECT_EQ(st.wMonth, 1);
+  EXPECT_EQ(st.wDay, 1);
+  EXPECT_EQ(st.wDayOfWeek, 6);  // a Saturday
+  EXPECT_EQ(st.wMilliseconds, 500);
+
+  std::u16string buffer = path + u'\0';
+  const auto n = os::GetShortPathNameW(buffer.c_str(), buffer.data(),
+                                       static_cast<std::uint32_t>(buffer.size()));
+  EXPECT_EQ(n, path.size());
+  EXPECT_EQ(TrimAtNull(buffer), path);
+}
+
+TEST(PosixFileTime, CalendarEdges) {
+  SystemTime st;
+  ASSERT_EQ(os::FileTimeToSystemTime({0, 0}, st), 1);
+  EXPECT_EQ(st.wYear, 1601);
+  EXPECT_EQ(st.wDayOfWeek, 1);
+  // 2024-02-29 23:59:59 UTC: a leap day in a 400-year cycle's later century.
+  const std::uint64_t ticks = (1709251199ull + 11644473600ull) * 10000000ull;
+  ASSERT_EQ(os::FileTimeToSystemTime(
+                {static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)}, st),
+            1);
+  EXPECT_EQ(st.wYear, 2024);
+  EXPECT_EQ(st.wMonth, 2);
+  EXPECT_EQ(st.wDay, 29);
+  EXPECT_EQ(st.wHour, 23);
+  EXPECT_EQ(st.wSecond, 59);
+  EXPECT_EQ(os::FileTimeToSystemTime({0, 0x80000000u}, st), 0);
+  EXPECT_EQ(SavedSystemError(), kErrorInvalidParameter);
+}
+
+TEST(TextEncodings, EveryFileNameSurvivesTheWideRoundTrip) {
+  const std::string names[] = {"plain", "Fünf Œuvres 日本 😀", std::string("bad\xff\xfe name"),
+                               std::string("lone \xed\xa0\x80 surrogate"), std::string("cut \xc3")};
+  for (const auto& name : names) EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(name)), name);
+  EXPECT_EQ(Utf8ToUtf16("😀"), u"😀");
+  EXPECT_EQ(Utf8ToAnsi("Fünf 日"), "F\xfcnf ?");
+  EXPECT_EQ(AnsiToUtf8("F\xfcnf"), "Fünf");
+}
+
+}  // namespace
+}  // namespace crateline::platform
+#endif

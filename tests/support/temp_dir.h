@@ -1,0 +1,56 @@
+// A folder under the system's temporary folder that lives as long as the object, with helpers
+// to lay out files in it.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace crateline::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("crateline-test-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    // Give back write and search permission first, or a test's locked folder would stay.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+      }
+    }
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The folder's path with a trailing separator, as the scan holds folder paths.
+  std::string folder() const { return path_.string() + "/"; }
+
+  // Writes a file (creating its folders) and returns its path.
+  std::filesystem::path Write(const std::string& relative, const std::string& content = "x") {
+    const auto file = path_ / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+  }
+  std::filesystem::path Mkdir(const std::string& relative) {
+    std::filesystem::create_directories(path_ / relative);
+    return path_ / relative;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace crateline::testing
