@@ -1,6 +1,8 @@
 // Parses the command line with CLI11 and hands each command to its runner.
 #include "cli/cli.h"
 
+#include "cli/commands.h"
+
 #include <CLI/CLI.hpp>
 #include <ostream>
 
@@ -18,6 +20,12 @@ int Run(const std::vector<std::string>& args, Streams streams) {
   app.set_version_flag("--version", std::string("crateline-cli ") + kVersion);
   app.require_subcommand(0, 1);
 
+  ScanOptions scanOptions;
+  CLI::App* scan = app.add_subcommand(
+      "scan", "Count the messages (*.eml, any case) and folders below FOLDER, as the window does.");
+  scan->add_option("FOLDER", scanOptions.folder, "The folder to scan")->required();
+  scan->add_flag("--list", scanOptions.list, "Print the queue: one KEY<TAB>PATH a line");
+
   // CLI11 reads arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -33,10 +41,8 @@ int Run(const std::vector<std::string>& args, Streams streams) {
                 << "Run 'crateline-cli --help' for the commands and options.\n";
     return kExitUsage;
   }
-  if (args.empty()) {
-    streams.out << app.help();
-    return kExitOk;
-  }
+  if (scan->parsed()) return RunScan(scanOptions, streams);
+  streams.out << app.help();
   return kExitOk;
 }
 

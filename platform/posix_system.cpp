@@ -23,11 +23,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 
 #include "platform/system_calls.h"
 
@@ -385,8 +387,66 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
 
 // ---- Directory search -------------------------------------------------------------------------
 
+// What the last listed folder's entries looked like when they were listed. Windows answers a
+// find from the folder's index and keeps each file's attributes there; here every listed entry
+// costs a stat, and the scan asks about each entry again (its attributes, its short name) and
+// lists each folder twice. So the attribute and short-name queries for an entry of the folder
+// listed last are answered from its listing, for at most a second after the listing began;
+// any other path, or an older listing, is asked of the file system afresh.
+struct ListedEntry {
+  struct stat st;
+  std::uint32_t attributes;
+};
+
+class ListingCache {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // A listing of folder begins: keep what is known of it while it is fresh, else start over.
+  void Begin(const std::string& folder) {
+    if (folder == folder_ && Clock::now() - started_ < kLifetime) return;
+    folder_ = folder;
+    started_ = Clock::now();
+    entries_.clear();
+  }
+  const ListedEntry* Find(std::string_view folder, std::string_view name) const {
+    if (folder != folder_ || entries_.empty() || Clock::now() - started_ >= kLifetime) {
+      return nullptr;
+    }
+    const auto it = entries_.find(name);
+    return it == entries_.end() ? nullptr : &it->second;
+  }
+  // An entry of the folder listed last, looked up by its full path.
+  const ListedEntry* FindPath(std::string_view path) const {
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 == path.size()) return nullptr;
+    return Find(path.substr(0, slash + 1), path.substr(slash + 1));
+  }
+  void Add(const std::string& folder, const std::string& name, const ListedEntry& entry) {
+    if (folder == folder_) entries_[name] = entry;
+  }
+
+ private:
+  static constexpr std::chrono::seconds kLifetime{1};
+  std::string folder_;
+  Clock::time_point started_;
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+  std::unordered_map<std::string, ListedEntry, NameHash, std::equal_to<>> entries_;
+};
+
+ListingCache& Listed() {
+  static ListingCache cache;
+  return cache;
+}
+
 struct Search {
   DIR* dir = nullptr;
+  std::string folder;  // with its trailing '/'
   std::string pattern;
   ~Search() {
     if (dir != nullptr) closedir(dir);
@@ -411,15 +471,21 @@ bool NextMatch(Search& search, BasicFindData<Char>& data) {
     }
     const std::string name = entry->d_name;
     if (!MatchesPattern(search.pattern, name)) continue;
-    struct stat st {};
+    if (const ListedEntry* known = Listed().Find(search.folder, name)) {
+      FillFindData(known->st, name, known->attributes, data);
+      return true;
+    }
+    ListedEntry listed{};
     const int dirFd = dirfd(search.dir);
-    if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dirFd, name.c_str(), &listed.st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;  // removed since it was listed: the system would not list it either
     }
     const auto statTarget = [&](struct stat& target) {
       return fstatat(dirFd, name.c_str(), &target, 0) == 0;
     };
-    FillFindData(st, name, AttributesOf(st, name, statTarget), data);
+    listed.attributes = AttributesOf(listed.st, name, statTarget);
+    Listed().Add(search.folder, name, listed);
+    FillFindData(listed.st, name, listed.attributes, data);
     return true;
   }
 }
@@ -434,8 +500,10 @@ SearchHandle EmulatedFindFirstFile(const std::string& spec, BasicFindData<Char>&
     return kInvalidHandle;
   }
   auto search = std::make_unique<Search>();
+  search->folder = folder;
   search->pattern = std::move(pattern);
   search->dir = opendir(folder.c_str());
+  Listed().Begin(folder);
   if (search->dir == nullptr) {
     g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
     return kInvalidHandle;
@@ -487,6 +555,7 @@ bool StatPath(const std::string& path, struct stat& st) {
 }
 
 std::uint32_t EmulatedGetFileAttributes(const std::string& path) {
+  if (const ListedEntry* known = Listed().FindPath(path)) return known->attributes;
   struct stat st {};
   if (!StatPath(path, st)) return kInvalidFileAttributes;
   const auto statTarget = [&](struct stat& target) { return stat(path.c_str(), &target) == 0; };
@@ -497,7 +566,7 @@ template <typename Char>
 std::uint32_t EmulatedGetShortPathName(const Char* path, const std::string& native, Char* shortPath,
                                        std::uint32_t size) {
   struct stat st {};
-  if (!StatPath(native, st)) return 0;
+  if (Listed().FindPath(native) == nullptr && !StatPath(native, st)) return 0;
   const std::basic_string<Char> answer(path);  // copied first: the buffers may be one
   if (answer.size() + 1 > size) return static_cast<std::uint32_t>(answer.size() + 1);
   std::copy(answer.begin(), answer.end(), shortPath);

@@ -20,22 +20,24 @@ Result Saved(Result result) {
   return result;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
+// Writes c as UTF-8 at out and returns the position after it.
+char* PutUtf8(char* out, char32_t c) {
   if (c < 0x80) {
-    out += static_cast<char>(c);
+    *out++ = static_cast<char>(c);
   } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
   } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *out++ = static_cast<char>(0xF0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  return out;
 }
 
 // Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid UTF-8
@@ -88,45 +90,55 @@ std::uint32_t SavedSystemError() {
 // UTF-8 becomes the lone low surrogate U+DC00 + byte, and turns back into that byte on the way
 // out, so every name survives the trip through the wide functions unchanged.
 std::u16string Utf8ToUtf16(const std::string& text) {
-  std::u16string out;
-  out.reserve(text.size());
+  // Never more code units than bytes; file names are mostly ASCII, which takes the short way.
+  std::u16string out(text.size(), u'\0');
+  char16_t* put = out.data();
   for (std::size_t i = 0; i < text.size();) {
-    char32_t c = 0;
-    const std::size_t length = DecodeUtf8(text, i, c);
-    if (length == 0) {
-      out += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(text[i]));
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      *put++ = byte;
       ++i;
       continue;
     }
-    if (c >= 0x10000) {
+    char32_t c = 0;
+    const std::size_t length = DecodeUtf8(text, i, c);
+    if (length == 0) {
+      *put++ = static_cast<char16_t>(0xDC00 + byte);
+      ++i;
+    } else if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *put++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *put++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      i += length;
     } else {
-      out += static_cast<char16_t>(c);
+      *put++ = static_cast<char16_t>(c);
+      i += length;
     }
-    i += length;
   }
+  out.resize(static_cast<std::size_t>(put - out.data()));
   return out;
 }
 
 std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
+  std::string out(text.size() * 3, '\0');  // the most one code unit can take
+  char* put = out.data();
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+    if (unit < 0x80) {
+      *put++ = static_cast<char>(unit);
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      put = PutUtf8(put, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
-      out += static_cast<char>(unit - 0xDC00);  // an escaped byte, see Utf8ToUtf16
+      *put++ = static_cast<char>(unit - 0xDC00);  // an escaped byte, see Utf8ToUtf16
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
+      put = PutUtf8(put, 0xFFFD);
     } else {
-      AppendUtf8(out, unit);
+      put = PutUtf8(put, unit);
     }
   }
+  out.resize(static_cast<std::size_t>(put - out.data()));
   return out;
 }
 

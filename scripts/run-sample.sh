@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh default
-./build/cli/crateline-cli --version
+./build/cli/crateline-cli scan --list samples/mailbox

@@ -1,24 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "cli/cli.h"
+#include "run_cli.h"
 
 namespace crateline::cli {
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = Run(args, {out, err, false});
-  return {status, out.str(), err.str()};
-}
+using testing::RunCli;
 
 TEST(Cli, VersionAndHelp) {
   const auto version = RunCli({"--version"});

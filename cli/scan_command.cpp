@@ -1,0 +1,89 @@
+// crateline-cli scan: the window's source-folder scan, for a terminal or a script.
+#include <chrono>
+#include <filesystem>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "platform/platform.h"
+#include "scan/scan.h"
+
+namespace crateline::cli {
+namespace {
+
+// A folder the scan could not start in is an error here: the window would just count nothing,
+// but a script must be able to tell "no messages" from "wrong folder".
+bool CheckFolder(const std::string& folder, std::ostream& err) {
+  // Asked without the trailing separator, so that a file is named as one.
+  const std::string entry = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+  const std::uint32_t attributes = scan::GetEntryAttributes(entry);
+  if (attributes == platform::kInvalidFileAttributes) {
+    err << "crateline-cli: cannot scan \"" << folder
+        << "\": " << platform::GetApiErrorText(platform::LastApiError) << "\n";
+    return false;
+  }
+  if ((attributes & platform::kAttrDirectory) == 0) {
+    err << "crateline-cli: cannot scan \"" << folder << "\": it is not a folder\n";
+    return false;
+  }
+  scan::SearchRecord record;
+  if (scan::FindFirstEntry(folder + "*", record) == platform::kInvalidHandle) {
+    err << "crateline-cli: cannot list \"" << folder
+        << "\": " << platform::GetApiErrorText(record.ErrorCode) << "\n";
+    return false;
+  }
+  scan::CloseEntrySearch(record);
+  return true;
+}
+
+}  // namespace
+
+std::string AbsoluteFolderPath(const std::string& folder) {
+  std::error_code ignored;
+  std::filesystem::path path = std::filesystem::absolute(folder, ignored);
+  if (path.empty()) path = folder;
+  std::string text = path.make_preferred().string();
+  if (text.empty() || text.back() != scan::kSeparator) text += scan::kSeparator;
+  return text;
+}
+
+int RunScan(const ScanOptions& options, Streams streams) {
+  const std::string folder = AbsoluteFolderPath(options.folder);
+  if (!CheckFolder(folder, streams.err)) return kExitUsage;
+
+  // On a terminal the running count is redrawn in place, at most ten times a second.
+  using Clock = std::chrono::steady_clock;
+  auto lastDrawn = Clock::time_point{};
+  bool drawn = false;
+  scan::CaptionSink caption;
+  if (streams.outIsTerminal) {
+    caption = [&](const std::string& text) {
+      const auto now = Clock::now();
+      if (now - lastDrawn < std::chrono::milliseconds(100)) return;
+      lastDrawn = now;
+      drawn = true;
+      streams.out << "\r" << text << std::flush;
+    };
+  }
+
+  scan::QueuedMessages.reset();
+  std::int32_t messageCounter = 1;
+  std::int32_t folderCounter = 0;
+  try {
+    scan::ScanMessageFolder(folder, "*.eml", messageCounter, folderCounter, caption);
+  } catch (const std::exception& e) {
+    if (drawn) streams.out << "\r\033[K";
+    streams.err << "crateline-cli: the scan of \"" << folder << "\" stopped: " << e.what() << "\n";
+    return kExitFailure;
+  }
+  if (drawn) streams.out << "\r\033[K";
+
+  if (options.list && scan::QueuedMessages) {
+    for (const auto& [key, path] : *scan::QueuedMessages)
+      streams.out << key << '\t' << path << '\n';
+  }
+  streams.out << (messageCounter - 1) << " Messages & " << folderCounter
+              << " Folder(s) Queued for Conversion.\n";
+  return kExitOk;
+}
+
+}  // namespace crateline::cli

@@ -1,0 +1,107 @@
+// The recursive message scan. The recursion of the walk is kept on an explicit stack of
+// pending folders: a deep tree (paths may reach 32,767 characters) must not exhaust the
+// thread's stack, and a pre-order walk with siblings pushed in reverse visits folders in
+// exactly the order of the recursive form.
+#include "scan/scan.h"
+
+#include <limits>
+#include <vector>
+
+#include "platform/win32_types.h"
+#include "util/event_pump.h"
+
+namespace crateline::scan {
+
+std::optional<MessageQueue> QueuedMessages;
+
+namespace {
+
+using util::PumpEvents;
+
+bool IsDotName(const std::string& name) {
+  return name == "." || name == "..";
+}
+
+void Advance(std::int32_t& counter, const char* what) {
+  if (counter == std::numeric_limits<std::int32_t>::max()) {
+    throw CounterOverflowError(std::string("the scan found more ") + what +
+                               " than it can count (2,147,483,647)");
+  }
+  ++counter;
+}
+
+// Calls visit(name) for every entry a search for spec lists; nothing when it lists nothing.
+template <typename Visit>
+void ForEachEntry(const std::string& spec, Visit visit, bool pumpOnceFirst) {
+  SearchRecord record;
+  if (FindFirstEntry(spec, record) == platform::kInvalidHandle) return;
+  if (pumpOnceFirst) PumpEvents();
+  do {
+    PumpEvents();
+    visit(record.EntryName);  // already cut at its first NUL
+  } while (FindNextEntry(record));
+}
+
+// Lists one folder: returns its subfolders in listing order and queues its matching files.
+std::vector<std::string> ScanOneFolder(const std::string& folder, const std::string& pattern,
+                                       std::int32_t& messageCounter, std::int32_t& folderCounter,
+                                       const CaptionSink& setCaption) {
+  std::vector<std::string> subfolders;
+  ForEachEntry(
+      folder + "*",
+      [&](const std::string& name) {
+        if (IsDotName(name)) return;
+        PumpEvents();
+        const std::uint32_t attributes = GetEntryAttributes(folder + name);
+        if ((attributes & platform::kAttrDirectory) == 0) return;
+        const bool unreadable = attributes == platform::kInvalidFileAttributes;
+        if (!unreadable && (attributes & platform::kAttrReparsePoint) != 0) return;
+        PumpEvents();
+        subfolders.push_back(name);
+        Advance(folderCounter, "folders");
+      },
+      false);
+
+  ForEachEntry(
+      folder + pattern,
+      [&](const std::string& name) {
+        const std::uint32_t attributes = GetEntryAttributes(folder + name);
+        if (IsDotName(name) || (attributes & platform::kAttrDirectory) != 0) return;
+        PumpEvents();
+        if (!QueuedMessages) QueuedMessages.emplace();
+        QueuedMessages->Add(util::CounterKey(messageCounter), folder + name);
+        if (setCaption) {
+          setCaption(std::to_string(messageCounter) + " Messages Queued for Conversion.");
+        }
+        Advance(messageCounter, "messages");
+      },
+      true);
+  return subfolders;
+}
+
+}  // namespace
+
+void ScanMessageFolder(std::string folderPath, const std::string& pattern,
+                       std::int32_t& messageCounter, std::int32_t& folderCounter,
+                       const CaptionSink& setCaption) {
+  if (folderPath.empty() || folderPath.back() != kSeparator) folderPath += kSeparator;
+  PumpEvents();
+  std::vector<std::string> pending{std::move(folderPath)};
+  while (!pending.empty()) {
+    const std::string folder = std::move(pending.back());
+    pending.pop_back();
+    const auto subfolders =
+        ScanOneFolder(folder, pattern, messageCounter, folderCounter, setCaption);
+    if (!subfolders.empty()) PumpEvents();
+    for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
+      pending.push_back(folder + *it + kSeparator);
+    }
+  }
+}
+
+std::string FolderOfPath(const std::string& path, char separator) {
+  const auto at = path.rfind(separator);
+  return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
+}  // namespace crateline::scan

@@ -1,0 +1,249 @@
+// The file-search layer over the system's find, attribute, short-name and size functions.
+#include "scan/search.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
+#include "platform/platform.h"
+#include "platform/system_calls.h"
+
+namespace crateline::scan {
+
+using namespace platform;
+
+namespace {
+
+constexpr std::int32_t kEndOfListing = static_cast<std::int32_t>(kErrorNoMoreFiles);
+
+// A name from a fixed system buffer, cut at its first NUL.
+std::string TextOf(const char16_t* units, std::size_t count) {
+  return Utf16ToUtf8(std::u16string(units, std::find(units, units + count, u'\0')));
+}
+std::string TextOf(const char* units, std::size_t count) {
+  return AnsiToUtf8(std::string(units, std::find(units, units + count, '\0')));
+}
+
+// The entry the system just described becomes the record's current entry.
+template <typename Char>
+void FillCurrentEntry(const BasicFindData<Char>& data, SearchRecord& record) {
+  record.EntryName = TextOf(data.cFileName, std::size(data.cFileName));
+  record.ShortName = TextOf(data.cAlternateFileName, std::size(data.cAlternateFileName));
+  FillEntryNames(record);
+  record.Attributes = data.dwFileAttributes;
+  SetEntryKind(record);
+  ConvertFileTime(data.ftCreationTime, record.Created);
+  ConvertFileTime(data.ftLastAccessTime, record.LastAccessed);
+  ConvertFileTime(data.ftLastWriteTime, record.LastWritten);
+  FillEntrySizes(data.nFileSizeLow, data.nFileSizeHigh, record);
+}
+
+// After a failed step: the end of the listing is no failure, anything else is.
+void RecordFailure(SearchRecord& record) {
+  CaptureApiError("", "");
+  record.Found = false;
+  record.Failed = LastApiError != kEndOfListing;
+  record.ErrorCode = record.Failed ? LastApiError : 0;
+}
+
+std::string AfterLastSeparator(const std::string& text, char separator) {
+  const auto at = text.rfind(separator);
+  return at == std::string::npos ? text : text.substr(at + 1);
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+}  // namespace
+
+std::u16string MakeLongPathBuffer(const std::string& path) {
+  std::u16string text;
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+    text = u"\\\\?\\UNC\\" + Utf8ToUtf16(path.substr(2));
+  } else {
+    text = u"\\\\?\\" + Utf8ToUtf16(path);
+  }
+  text.push_back(u'\0');
+  return text;
+}
+
+void SplitSearchPath(const std::string& searchSpec, SearchRecord& record, char separator) {
+  if (StartsWithIgnoringCase(searchSpec, "ftp://")) {
+    record.PathKind = kFtpUrl;
+    return;  // the parent of a URL is not taken apart
+  }
+  const bool network =
+      searchSpec.size() >= 2 && searchSpec[0] == separator && searchSpec[1] == separator;
+  record.PathKind = network ? kNetworkPath : kDrivePath;
+  // A separator at the very end is passed over.
+  std::size_t last = std::string::npos;
+  if (searchSpec.size() >= 2) last = searchSpec.rfind(separator, searchSpec.size() - 2);
+  if (last == std::string::npos || (network && last < 2)) {
+    record.ParentPath.clear();
+  } else {
+    record.ParentPath = searchSpec.substr(0, last + 1);
+  }
+}
+
+std::string ExtensionOf(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+void FillEntryNames(SearchRecord& record, char separator) {
+  record.Extension = ExtensionOf(record.EntryName);
+  record.FullPath = record.ParentPath + record.EntryName;
+  if (!record.ShortName.empty()) return;
+  if (HasGetShortPathNameW) {
+    // The system writes its answer over the path it was given; on failure the path stays,
+    // and its last component is the entry's own name.
+    std::u16string buffer = MakeLongPathBuffer(record.FullPath);
+    os::GetShortPathNameW(buffer.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    record.ShortName = AfterLastSeparator(Utf16ToUtf8(TrimAtNull(buffer)), separator);
+  } else if (HasGetShortPathNameA) {
+    const std::string path = Utf8ToAnsi(record.FullPath);
+    std::string buffer(path.size() + 1, '\0');
+    os::GetShortPathNameA(path.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    record.ShortName = AfterLastSeparator(AnsiToUtf8(TrimAtNull(buffer)), separator);
+  } else {
+    record.ShortName = record.EntryName;
+  }
+}
+
+void SetEntryKind(SearchRecord& record) {
+  record.IsFolder = (record.Attributes & kAttrDirectory) != 0;
+  record.IsFile = !record.IsFolder;
+}
+
+void ConvertFileTime(const FileTime& time, EntryTime& out) {
+  SystemTime st;
+  out.Failed = os::FileTimeToSystemTime(time, st) == 0;
+  if (!out.Failed) out.Stamp = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+  out.Ticks = MakeLargeNumber(time.dwLowDateTime, time.dwHighDateTime);
+}
+
+void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, SearchRecord& record) {
+  if ((record.Attributes & kAttrDirectory) != 0) {
+    record.Size = record.CompressedSize = 0;
+    return;
+  }
+  record.Size = MakeLargeNumber(sizeLow, sizeHigh);
+  if ((record.Attributes & kAttrCompressed) != 0) {
+    GetEntryCompressedSize(record);
+  } else {
+    record.CompressedSize = record.Size;
+  }
+}
+
+std::uint64_t GetEntryCompressedSize(SearchRecord& record) {
+  EnsureApiSupport();
+  record.CompressedSize = record.Size;
+  std::uint32_t high = 0;
+  if (HasGetCompressedFileSizeW) {
+    const std::u16string path = MakeLongPathBuffer(record.FullPath);
+    const std::uint32_t low = os::GetCompressedFileSizeW(path.c_str(), &high);
+    const std::uint32_t error = low == kInvalidFileSize ? SavedSystemError() : 0;
+    if (error == kErrorCallNotImplemented) {
+      HasGetCompressedFileSizeW = false;  // for the rest of the run; try the narrow one
+      return GetEntryCompressedSize(record);
+    }
+    if (error == 0) record.CompressedSize = MakeLargeNumber(low, high);
+  } else if (HasGetCompressedFileSizeA) {
+    const std::uint32_t low =
+        os::GetCompressedFileSizeA(Utf8ToAnsi(record.FullPath).c_str(), &high);
+    if (low != kInvalidFileSize || SavedSystemError() == 0) {
+      record.CompressedSize = MakeLargeNumber(low, high);
+    }
+  }
+  return record.CompressedSize;
+}
+
+SearchHandle FindFirstEntry(const std::string& searchSpec, SearchRecord& record) {
+  EnsureApiSupport();
+  record.SearchSpec = searchSpec;
+  SplitSearchPath(searchSpec, record);
+  if (record.PathKind == kFtpUrl) {
+    record.Found = false;
+    record.ErrorCode = 0;
+    record.Failed = false;
+    return 0;
+  }
+  SearchHandle handle = kInvalidHandle;
+  if (HasFindFirstFileW) {
+    FindDataW data;
+    handle = os::FindFirstFileW(MakeLongPathBuffer(searchSpec).c_str(), data);
+    if (handle != kInvalidHandle) FillCurrentEntry(data, record);
+  } else {
+    FindDataA data;
+    handle = os::FindFirstFileA(Utf8ToAnsi(searchSpec).c_str(), data);
+    if (handle != kInvalidHandle) FillCurrentEntry(data, record);
+  }
+  if (handle != kInvalidHandle) {
+    LastApiError = 0;
+    record.Found = true;
+    record.Failed = false;
+    record.ErrorCode = 0;
+  } else {
+    RecordFailure(record);
+  }
+  record.Handle = handle;
+  return handle;
+}
+
+bool FindNextEntry(SearchRecord& record) {
+  EnsureApiSupport();
+  bool found = false;
+  if (HasFindNextFileW) {
+    FindDataW data;
+    found = os::FindNextFileW(record.Handle, data) != 0;
+    if (found) FillCurrentEntry(data, record);
+  } else {
+    FindDataA data;
+    found = os::FindNextFileA(record.Handle, data) != 0;
+    if (found) FillCurrentEntry(data, record);
+  }
+  if (found) {
+    LastApiError = 0;
+    record.Found = true;
+    return true;
+  }
+  RecordFailure(record);
+  CloseEntrySearch(record);
+  record.Handle = 0;
+  return false;
+}
+
+bool CloseEntrySearch(SearchRecord& record) {
+  bool closed = true;
+  if (record.Handle != 0 && record.Handle != kInvalidHandle) {
+    closed = os::FindClose(record.Handle) != 0;
+  }
+  if (closed) {
+    LastApiError = 0;
+  } else {
+    CaptureApiError("", "");
+  }
+  record.Found = false;
+  record.Handle = kInvalidHandle;
+  return closed;
+}
+
+std::uint32_t GetEntryAttributes(const std::string& path) {
+  EnsureApiSupport();
+  const std::uint32_t attributes = HasGetFileAttributesW
+                                       ? os::GetFileAttributesW(MakeLongPathBuffer(path).c_str())
+                                       : os::GetFileAttributesA(Utf8ToAnsi(path).c_str());
+  if (attributes == kInvalidFileAttributes) {
+    CaptureApiError("", "");
+  } else {
+    LastApiError = 0;
+  }
+  return attributes;
+}
+
+}  // namespace crateline::scan

@@ -1,0 +1,163 @@
+#include "scan/scan.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <limits>
+
+#include "platform/platform.h"
+#include "platform/system_calls.h"
+#include "sorted_listing.h"
+#include "support/temp_dir.h"
+#include "util/event_pump.h"
+
+namespace crateline::scan {
+namespace {
+
+using namespace platform;
+
+struct ScanResult {
+  std::int32_t messages = 1;
+  std::int32_t folders = 0;
+  std::vector<std::string> captions;
+};
+
+class ScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetApiSupport();
+    QueuedMessages.reset();
+  }
+  void TearDown() override {
+    CurrentSystemCalls() = NativeSystemCalls();
+    ResetApiSupport();
+    QueuedMessages.reset();
+  }
+  ScanResult Scan(const std::string& folder) {
+    ScanResult result;
+    ScanMessageFolder(folder, "*.eml", result.messages, result.folders,
+                      [&](const std::string& c) { result.captions.push_back(c); });
+    return result;
+  }
+  // The queue as paths relative to the temporary folder.
+  std::vector<std::string> Queue() const {
+    std::vector<std::string> paths;
+    if (!QueuedMessages) return paths;
+    for (const auto& [key, path] : *QueuedMessages) {
+      paths.push_back(key + " " + path.substr(dir_.folder().size()));
+    }
+    return paths;
+  }
+  testing::TempDir dir_;
+};
+
+TEST_F(ScanTest, QueuesAFoldersFilesBeforeItsSubfoldersInListingOrder) {
+  dir_.Write("a.eml");
+  dir_.Write("one/b.eml");
+  dir_.Write("one/deep/c.eml");
+  dir_.Write("two/d.eml");
+  dir_.Write("two/notes.txt");
+  testing::SortedListing sorted;
+  int pumps = 0;
+  util::ScopedEventPump pump([&] { ++pumps; });
+
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(Queue(), (std::vector<std::string>{"K1 a.eml", "K2 one/b.eml", "K3 one/deep/c.eml",
+                                               "K4 two/d.eml"}));
+  EXPECT_EQ(result.messages, 5);
+  EXPECT_EQ(result.folders, 3);
+  ASSERT_EQ(result.captions.size(), 4u);
+  EXPECT_EQ(result.captions.front(), "1 Messages Queued for Conversion.");
+  EXPECT_EQ(result.captions.back(), "4 Messages Queued for Conversion.");
+  EXPECT_GT(pumps, 10);
+}
+
+TEST_F(ScanTest, WhatCountsAsAMessageAndAsAFolder) {
+  dir_.Mkdir("empty");
+  dir_.Write("x.eml/inside.eml");  // a folder named like a message
+  dir_.Write("UPPER.EML");
+  dir_.Write(".hidden.eml");
+  dir_.Write("almost.emlx");
+  dir_.Write("eml");
+  testing::SortedListing sorted;
+  const auto result = Scan(dir_.path().string());  // no trailing separator
+  EXPECT_EQ(Queue(),
+            (std::vector<std::string>{"K1 .hidden.eml", "K2 UPPER.EML", "K3 x.eml/inside.eml"}));
+  EXPECT_EQ(result.folders, 2);
+}
+
+TEST_F(ScanTest, NothingFoundLeavesEverythingUntouched) {
+  dir_.Write("notes.txt");
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(result.messages, 1);
+  EXPECT_EQ(result.folders, 0);
+  EXPECT_TRUE(result.captions.empty());
+  EXPECT_FALSE(QueuedMessages.has_value());
+}
+
+TEST_F(ScanTest, LinksToFoldersAreNotFollowed) {
+  dir_.Write("real/a.eml");
+  std::filesystem::create_directory_symlink(dir_.path(), dir_.path() / "real" / "loop");
+  std::filesystem::create_directory_symlink(dir_.path() / "real", dir_.path() / "alias");
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(Queue(), (std::vector<std::string>{"K1 real/a.eml"}));
+  EXPECT_EQ(result.folders, 1);
+}
+
+TEST_F(ScanTest, AnUnlistableFolderIsCountedAndContributesNothing) {
+  dir_.Write("open/a.eml");
+  dir_.Write("locked/b.eml");
+  dir_.Write("locked/inner/c.eml");
+  auto find = CurrentSystemCalls().FindFirstFileW;
+  CurrentSystemCalls().FindFirstFileW = [&](const char16_t* path, FindDataW& data) {
+    if (Utf16ToUtf8(path).find("/locked/") != std::string::npos) {
+      CurrentSystemCalls().SetLastError(kErrorAccessDenied);
+      return kInvalidHandle;
+    }
+    return find(path, data);
+  };
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(Queue(), (std::vector<std::string>{"K1 open/a.eml"}));
+  EXPECT_EQ(result.folders, 2);
+}
+
+TEST_F(ScanTest, AnEntryWithUnreadableAttributesIsTakenForAFolder) {
+  dir_.Write("a.eml");
+  dir_.Write("b.eml");
+  auto attributes = CurrentSystemCalls().GetFileAttributesW;
+  CurrentSystemCalls().GetFileAttributesW = [&](const char16_t* path) {
+    if (Utf16ToUtf8(path).ends_with("/b.eml")) {
+      CurrentSystemCalls().SetLastError(kErrorSharingViolation);
+      return kInvalidFileAttributes;
+    }
+    return attributes(path);
+  };
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(Queue(), (std::vector<std::string>{"K1 a.eml"}));
+  EXPECT_EQ(result.folders, 1);  // counted and entered; listing it gives nothing
+}
+
+TEST_F(ScanTest, ACounterAtItsLimitRaisesInsteadOfWrapping) {
+  dir_.Write("a.eml");
+  std::int32_t messages = std::numeric_limits<std::int32_t>::max();
+  std::int32_t folders = 0;
+  EXPECT_THROW(ScanMessageFolder(dir_.folder(), "*.eml", messages, folders), CounterOverflowError);
+  EXPECT_EQ(messages, std::numeric_limits<std::int32_t>::max());
+}
+
+TEST_F(ScanTest, AMissingStartFolderFindsNothing) {
+  const auto result = Scan(dir_.folder() + "missing");
+  EXPECT_EQ(result.messages, 1);
+  EXPECT_EQ(result.folders, 0);
+}
+
+TEST(FolderOfPath, KeepsTheFolderPart) {
+  EXPECT_EQ(FolderOfPath("C:\\Out\\box.tgz", '\\'), "C:\\Out\\");
+  EXPECT_EQ(FolderOfPath("\\\\server\\share\\box.tgz", '\\'), "\\\\server\\share\\");
+  EXPECT_EQ(FolderOfPath("box.tgz", '\\'), "");
+  EXPECT_EQ(FolderOfPath("/home/me/box.tgz", '/'), "/home/me/");
+}
+
+}  // namespace
+}  // namespace crateline::scan

@@ -1,0 +1,260 @@
+#include "scan/search.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/system_calls.h"
+#include "support/temp_dir.h"
+
+namespace crateline::scan {
+namespace {
+
+using namespace platform;
+
+class SearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetApiSupport(); }
+  void TearDown() override {
+    CurrentSystemCalls() = NativeSystemCalls();
+    ResetApiSupport();
+  }
+  SystemCalls& Calls() { return CurrentSystemCalls(); }
+  testing::TempDir dir_;
+};
+
+TEST(SearchText, LongPathPrefixesWithWindowsPaths) {
+  EXPECT_EQ(MakeLongPathBuffer("C:\\Mail\\*"), std::u16string(u"\\\\?\\C:\\Mail\\*\0", 14));
+  EXPECT_EQ(MakeLongPathBuffer("\\\\srv\\share\\Mail\\*"),
+            std::u16string(u"\\\\?\\UNC\\srv\\share\\Mail\\*\0", 25));
+  EXPECT_EQ(MakeLongPathBuffer("C:\\Post\\Übersicht"),
+            std::u16string(u"\\\\?\\C:\\Post\\Übersicht\0", 22));
+}
+
+TEST(SearchText, SplitSearchPathWithWindowsPaths) {
+  SearchRecord r;
+  SplitSearchPath("C:\\Mail\\*", r, '\\');
+  EXPECT_EQ(r.PathKind, kDrivePath);
+  EXPECT_EQ(r.ParentPath, "C:\\Mail\\");
+  SplitSearchPath("\\\\srv\\share\\*", r, '\\');
+  EXPECT_EQ(r.PathKind, kNetworkPath);
+  EXPECT_EQ(r.ParentPath, "\\\\srv\\share\\");
+  SplitSearchPath("\\\\srv", r, '\\');
+  EXPECT_EQ(r.PathKind, kNetworkPath);
+  EXPECT_EQ(r.ParentPath, "");
+  SplitSearchPath("C:\\Mail\\", r, '\\');  // a separator at the very end is passed over
+  EXPECT_EQ(r.ParentPath, "C:\\");
+  SplitSearchPath("box.tgz", r, '\\');
+  EXPECT_EQ(r.PathKind, kDrivePath);
+  EXPECT_EQ(r.ParentPath, "");
+  r.ParentPath = "kept";
+  SplitSearchPath("FTP://host/dir/*", r, '\\');
+  EXPECT_EQ(r.PathKind, kFtpUrl);
+  EXPECT_EQ(r.ParentPath, "kept");
+}
+
+TEST(SearchText, NumbersAndExtensions) {
+  EXPECT_EQ(MakeLargeNumber(705032704u, 1u), 5000000000ull);
+  EXPECT_EQ(MakeLargeNumber(0x80000000u, 0u), 2147483648ull);
+  EXPECT_EQ(MakeLargeNumber(0xFFFFFFFFu, 0xFFFFFFFFu), 18446744073709551615ull);
+  EXPECT_EQ(ExtensionOf("archive.tar.gz"), "gz");
+  EXPECT_EQ(ExtensionOf("README"), "");
+  EXPECT_EQ(ExtensionOf(".profile"), "profile");
+
+  SearchRecord r;
+  r.Attributes = kAttrNormal;
+  FillEntrySizes(705032704u, 1u, r);
+  EXPECT_EQ(r.Size, 5000000000ull);
+  EXPECT_EQ(r.CompressedSize, 5000000000ull);
+  r.Attributes = kAttrDirectory;
+  FillEntrySizes(705032704u, 1u, r);
+  EXPECT_EQ(r.Size, 0u);
+  EXPECT_EQ(r.CompressedSize, 0u);
+}
+
+TEST_F(SearchTest, NothingListedWhenThePatternMatchesNothing) {
+  SearchRecord r;
+  EXPECT_EQ(FindFirstEntry(dir_.folder() + "*.eml", r), kInvalidHandle);
+  EXPECT_FALSE(r.Found);
+  EXPECT_TRUE(r.Failed);
+  EXPECT_EQ(r.ErrorCode, 2);
+  EXPECT_EQ(r.Handle, kInvalidHandle);
+  EXPECT_EQ(LastApiError, 2);
+}
+
+TEST_F(SearchTest, ListingToTheEndClosesOnceAndDescribesEntries) {
+  dir_.Write("a.eml", std::string(100, 'x'));
+  dir_.Mkdir("sub");
+  int closes = 0;
+  auto close = Calls().FindClose;
+  Calls().FindClose = [&](SearchHandle h) { return ++closes, close(h); };
+
+  SearchRecord r;
+  const SearchHandle h = FindFirstEntry(dir_.folder() + "*", r);
+  ASSERT_NE(h, kInvalidHandle);
+  EXPECT_EQ(r.Handle, h);
+  EXPECT_EQ(r.ParentPath, dir_.folder());
+  int entries = 0;
+  do {
+    ++entries;
+    EXPECT_TRUE(r.Found);
+    EXPECT_EQ(r.FullPath, dir_.folder() + r.EntryName);
+    EXPECT_EQ(r.ShortName, r.EntryName);  // no 8.3 names here
+    if (r.EntryName == "a.eml") {
+      EXPECT_TRUE(r.IsFile);
+      EXPECT_EQ(r.Extension, "eml");
+      EXPECT_EQ(r.Size, 100u);
+      EXPECT_EQ(r.CompressedSize, 100u);
+      EXPECT_FALSE(r.LastWritten.Failed);
+      EXPECT_GE(r.LastWritten.Stamp.Year, 2020);
+    } else if (r.EntryName == "sub") {
+      EXPECT_TRUE(r.IsFolder);
+      EXPECT_FALSE(r.IsFile);
+      EXPECT_EQ(r.Size, 0u);
+    }
+  } while (FindNextEntry(r));
+  EXPECT_EQ(entries, 4);  // ., .., a.eml, sub
+  // Ended: closed by the last step, which is no failure.
+  EXPECT_FALSE(r.Found);
+  EXPECT_FALSE(r.Failed);
+  EXPECT_EQ(r.ErrorCode, 0);
+  EXPECT_EQ(r.Handle, 0);
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(CloseEntrySearch(r));
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(r.Handle, kInvalidHandle);
+}
+
+TEST_F(SearchTest, BrokenOffListingKeepsTheCodeAndCloses) {
+  dir_.Write("a.eml");
+  int closes = 0;
+  auto close = Calls().FindClose;
+  Calls().FindClose = [&](SearchHandle h) { return ++closes, close(h); };
+  Calls().FindNextFileW = [](SearchHandle, FindDataW&) {
+    CurrentSystemCalls().SetLastError(kErrorIoDevice);
+    return 0;
+  };
+  SearchRecord r;
+  ASSERT_NE(FindFirstEntry(dir_.folder() + "*", r), kInvalidHandle);
+  EXPECT_FALSE(FindNextEntry(r));
+  EXPECT_FALSE(r.Found);
+  EXPECT_TRUE(r.Failed);
+  EXPECT_EQ(r.ErrorCode, 1117);
+  EXPECT_EQ(r.Handle, 0);
+  EXPECT_EQ(closes, 1);
+}
+
+TEST_F(SearchTest, ClosingEarlyAndARefusedClose) {
+  dir_.Write("a.eml");
+  SearchRecord r;
+  ASSERT_NE(FindFirstEntry(dir_.folder() + "*", r), kInvalidHandle);
+  EXPECT_TRUE(CloseEntrySearch(r));
+  EXPECT_FALSE(r.Found);
+  EXPECT_EQ(r.Handle, kInvalidHandle);
+  EXPECT_FALSE(r.Failed);
+
+  ASSERT_NE(FindFirstEntry(dir_.folder() + "*", r), kInvalidHandle);
+  const SearchHandle open = r.Handle;
+  Calls().FindClose = [](SearchHandle) {
+    CurrentSystemCalls().SetLastError(kErrorInvalidHandle);
+    return 0;
+  };
+  EXPECT_FALSE(CloseEntrySearch(r));
+  EXPECT_EQ(LastApiError, 6);
+  CurrentSystemCalls() = NativeSystemCalls();
+  EXPECT_EQ(os::FindClose(open), 1);
+}
+
+TEST_F(SearchTest, FtpUrlMakesNoSystemCall) {
+  int calls = 0;
+  Calls().FindFirstFileW = [&](const char16_t*, FindDataW&) { return ++calls, kInvalidHandle; };
+  Calls().FindFirstFileA = [&](const char*, FindDataA&) { return ++calls, kInvalidHandle; };
+  SearchRecord r;
+  r.Failed = true;
+  EXPECT_EQ(FindFirstEntry("ftp://example.org/mail/*", r), 0);
+  EXPECT_EQ(calls, 0);
+  EXPECT_FALSE(r.Found || r.Failed);
+  EXPECT_EQ(r.PathKind, kFtpUrl);
+}
+
+TEST_F(SearchTest, TheFirstSearchOfARunIsWideAndNarrowFollowsTheFlags) {
+  dir_.Write("caf\xc3\xa9.eml");
+  dir_.Write("\xe6\x97\xa5.eml");  // outside the ANSI code page
+  int wide = 0;
+  int narrow = 0;
+  auto findW = Calls().FindFirstFileW;
+  auto findA = Calls().FindFirstFileA;
+  Calls().FindFirstFileW = [&](const char16_t* p, FindDataW& d) { return ++wide, findW(p, d); };
+  Calls().FindFirstFileA = [&](const char* p, FindDataA& d) { return ++narrow, findA(p, d); };
+
+  SearchRecord r;
+  ASSERT_NE(FindFirstEntry(dir_.folder() + "caf\xc3\xa9.eml", r), kInvalidHandle);
+  EXPECT_EQ(wide, 1);
+  EXPECT_EQ(narrow, 0);
+  CloseEntrySearch(r);
+
+  HasFindFirstFileW = HasFindNextFileW = HasGetFileAttributesW = HasGetShortPathNameW = false;
+  ASSERT_NE(FindFirstEntry(dir_.folder() + "caf\xc3\xa9.eml", r), kInvalidHandle);
+  EXPECT_EQ(narrow, 1);
+  EXPECT_EQ(r.EntryName, "caf\xc3\xa9.eml");
+  EXPECT_EQ(r.ShortName, "caf\xc3\xa9.eml");
+  CloseEntrySearch(r);
+  EXPECT_NE(GetEntryAttributes(dir_.folder() + "caf\xc3\xa9.eml"), kInvalidFileAttributes);
+  // The narrow functions cannot reach a name outside the code page.
+  EXPECT_EQ(GetEntryAttributes(dir_.folder() + "\xe6\x97\xa5.eml"), kInvalidFileAttributes);
+  EXPECT_NE(LastApiError, 0);
+}
+
+TEST_F(SearchTest, CompressedSizeQueries) {
+  const auto file = dir_.Write("big.eml", std::string(10, 'x'));
+  auto find = Calls().FindFirstFileW;
+  Calls().FindFirstFileW = [&](const char16_t* p, FindDataW& d) {
+    const SearchHandle h = find(p, d);
+    d.dwFileAttributes |= kAttrCompressed;
+    return h;
+  };
+  std::uint32_t error = 0;
+  int wideCalls = 0;
+  int narrowCalls = 0;
+  Calls().GetCompressedFileSizeW = [&](const char16_t*, std::uint32_t* high) {
+    ++wideCalls;
+    *high = 2;
+    CurrentSystemCalls().SetLastError(error);
+    return 0xFFFFFFFFu;
+  };
+  Calls().GetCompressedFileSizeA = [&](const char*, std::uint32_t* high) {
+    ++narrowCalls;
+    *high = 0;
+    CurrentSystemCalls().SetLastError(0);
+    return 7u;
+  };
+  const auto compressedSize = [&] {
+    SearchRecord r;
+    EXPECT_NE(FindFirstEntry(file.string(), r), kInvalidHandle);
+    CloseEntrySearch(r);
+    return r.CompressedSize;
+  };
+
+  EXPECT_EQ(compressedSize(), MakeLargeNumber(0xFFFFFFFFu, 2));  // all ones, but no error
+  error = kErrorAccessDenied;
+  EXPECT_EQ(compressedSize(), 10u);  // a failure keeps the plain size
+  EXPECT_TRUE(HasGetCompressedFileSizeW);
+  error = kErrorCallNotImplemented;
+  EXPECT_EQ(compressedSize(), 7u);  // the narrow function answers instead
+  EXPECT_FALSE(HasGetCompressedFileSizeW);
+  EXPECT_EQ(compressedSize(), 7u);
+  EXPECT_EQ(wideCalls, 3);
+  EXPECT_EQ(narrowCalls, 2);
+}
+
+TEST_F(SearchTest, TimeThatIsNoDateIsMarkedFailed) {
+  EntryTime t;
+  ConvertFileTime({1, 0x80000000u}, t);
+  EXPECT_TRUE(t.Failed);
+  EXPECT_EQ(t.Ticks, MakeLargeNumber(1, 0x80000000u));
+  ConvertFileTime({0, 0}, t);
+  EXPECT_FALSE(t.Failed);
+  EXPECT_EQ(t.Stamp.Year, 1601);
+}
+
+}  // namespace
+}  // namespace crateline::scan
