@@ -74,7 +74,7 @@ std::uint32_t GetEntryAttributes(const std::string& path);
 // followed by one NUL (which the result's size includes). The path must be absolute.
 std::u16string MakeLongPathBuffer(const std::string& path);
 
-// Sets PathKind and ParentPath from a search specification.
+// Sets PathKind and ParentPath from a folder path followed by a pattern.
 void SplitSearchPath(const std::string& searchSpec, SearchRecord& record,
                      char separator = kSeparator);
 
