@@ -26,6 +26,29 @@ int Run(const std::vector<std::string>& args, Streams streams) {
   scan->add_option("FOLDER", scanOptions.folder, "The folder to scan")->required();
   scan->add_flag("--list", scanOptions.list, "Print the queue: one KEY<TAB>PATH a line");
 
+  ConvertOptions convertOptions;
+  CLI::App* convert = app.add_subcommand(
+      "convert", "Pack the messages below FOLDER into a .tgz for Zimbra's Import.");
+  convert->add_option("FOLDER", convertOptions.folder, "The folder of .eml files")->required();
+  convert->add_option("-o,--output", convertOptions.output,
+                      "The archive to write (default: ZimbraMailbox<stamp>.tgz here)");
+  convert->add_flag("--force", convertOptions.force, "Replace an existing archive");
+  convert
+      ->add_option("--threads", convertOptions.threads,
+                   "Compressing threads (default: one per processor)")
+      ->check(CLI::Range(0, 256));
+  convert->add_option("--level", convertOptions.level, "Compression: fast, default or best");
+  convert->add_flag("--dry-run", convertOptions.dryRun,
+                    "Show the folders and the report without writing anything");
+
+  VerifyOptions verifyOptions;
+  CLI::App* verify = app.add_subcommand(
+      "verify", "Read an archive as Zimbra's importer does and report every problem.");
+  verify->add_option("FILE", verifyOptions.archive, "The archive")->required();
+  verify->add_option(
+      "--source", verifyOptions.source,
+      "Also check that every message of this folder is in the archive, byte for byte");
+
   // CLI11 reads arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -42,6 +65,8 @@ int Run(const std::vector<std::string>& args, Streams streams) {
     return kExitUsage;
   }
   if (scan->parsed()) return RunScan(scanOptions, streams);
+  if (convert->parsed()) return RunConvert(convertOptions, streams);
+  if (verify->parsed()) return RunVerify(verifyOptions, streams);
   streams.out << app.help();
   return kExitOk;
 }

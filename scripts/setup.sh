@@ -7,7 +7,7 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   # libraries
-  libgtest-dev googletest libcli11-dev zlib1g-dev libdeflate-dev libisal-dev
+  libgtest-dev googletest libcli11-dev zlib1g-dev libdeflate-dev libisal-dev libutf8proc-dev
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools
   # formatting and lint

@@ -1,0 +1,350 @@
+#include "archive/message_headers.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+#include <vector>
+
+namespace crateline::archive {
+namespace {
+
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsAlpha(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string LowerCopy(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+int MonthFromName(std::string_view word) {
+  static constexpr std::array<std::string_view, 12> kMonths = {
+      "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (word.size() < 3) return 0;
+  const std::string lower = LowerCopy(word);
+  for (std::size_t i = 0; i < kMonths.size(); ++i) {
+    if (lower.compare(0, 3, kMonths[i]) == 0) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+bool IsDayName(std::string_view word) {
+  static constexpr std::array<std::string_view, 7> kDays = {"mon", "tue", "wed", "thu",
+                                                            "fri", "sat", "sun"};
+  if (word.size() < 3) return false;
+  const std::string lower = LowerCopy(word.substr(0, 3));
+  return std::find(kDays.begin(), kDays.end(), lower) != kDays.end();
+}
+
+// Offsets in minutes east of UTC for the zone names mail programs write. RFC 5322 reads the
+// obsolete military letters as "-0000" (unknown), which is 0 here too.
+std::optional<int> ZoneFromName(std::string_view word) {
+  struct Zone {
+    std::string_view name;
+    int minutes;
+  };
+  static constexpr Zone kZones[] = {
+      {"ut", 0},      {"utc", 0},     {"gmt", 0},    {"z", 0},      {"est", -300}, {"edt", -240},
+      {"cst", -360},  {"cdt", -300},  {"mst", -420}, {"mdt", -360}, {"pst", -480}, {"pdt", -420},
+      {"akst", -540}, {"akdt", -480}, {"hst", -600}, {"wet", 0},    {"west", 60},  {"bst", 60},
+      {"cet", 60},    {"cest", 120},  {"met", 60},   {"mest", 120}, {"mez", 60},   {"mesz", 120},
+      {"eet", 120},   {"eest", 180},  {"msk", 180},  {"jst", 540},  {"kst", 540},  {"hkt", 480},
+      {"sgt", 480},   {"awst", 480},  {"acst", 570}, {"aest", 600}, {"aedt", 660}, {"nzst", 720},
+      {"nzdt", 780},
+  };
+  const std::string lower = LowerCopy(word);
+  for (const Zone& zone : kZones) {
+    if (lower == zone.name) return zone.minutes;
+  }
+  if (lower.size() == 1 && IsAlpha(lower[0]) && lower[0] != 'j') return 0;  // military
+  return std::nullopt;
+}
+
+struct DateParts {
+  int year = -1, month = 0, day = 0;
+  int hour = -1, minute = 0, second = 0;
+  int zoneMinutes = 0;
+  bool pm = false, am = false;
+};
+
+bool ParseNumber(std::string_view text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  value = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+// "+0100", "-05:30", "+01".
+bool ParseNumericZone(std::string_view text, int& minutes) {
+  if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) return false;
+  std::string digits;
+  for (char c : text.substr(1)) {
+    if (IsDigit(c))
+      digits += c;
+    else if (c != ':')
+      return false;
+  }
+  int h = 0, m = 0;
+  if (digits.size() == 4) {
+    h = (digits[0] - '0') * 10 + (digits[1] - '0');
+    m = (digits[2] - '0') * 10 + (digits[3] - '0');
+  } else if (digits.size() == 2) {
+    h = (digits[0] - '0') * 10 + (digits[1] - '0');
+  } else {
+    return false;
+  }
+  if (h > 23 || m > 59) return false;
+  minutes = (h * 60 + m) * (text[0] == '-' ? -1 : 1);
+  return true;
+}
+
+// "09:15", "9:15:00", "09:15:00.123"; a zone glued to it ("09:15:00+0100", "09:15Z") is split off.
+bool ParseTime(std::string_view token, DateParts& parts, std::vector<std::string>& rest) {
+  std::size_t end = 0;
+  while (end < token.size() && (IsDigit(token[end]) || token[end] == ':' || token[end] == '.'))
+    ++end;
+  if (end < token.size()) rest.emplace_back(token.substr(end));
+  std::string_view time = token.substr(0, end);
+  if (const auto dot = time.find('.'); dot != std::string_view::npos) time = time.substr(0, dot);
+  std::array<int, 3> fields = {0, 0, 0};
+  std::size_t count = 0;
+  while (!time.empty() && count < 3) {
+    const auto colon = time.find(':');
+    if (!ParseNumber(time.substr(0, colon), fields[count++])) return false;
+    if (colon == std::string_view::npos) break;
+    time.remove_prefix(colon + 1);
+  }
+  if (count < 2) return false;
+  parts.hour = fields[0];
+  parts.minute = fields[1];
+  parts.second = fields[2];
+  return true;
+}
+
+// Comments in parentheses (which may nest) say nothing a date needs; each becomes a space.
+std::string StripComments(std::string_view text) {
+  std::string out;
+  int depth = 0;
+  for (char c : text) {
+    if (c == '(') {
+      ++depth;
+      out += ' ';
+    } else if (c == ')' && depth > 0) {
+      --depth;
+    } else if (depth == 0) {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Tokens(const std::string& text) {
+  std::vector<std::string> tokens;
+  std::string current;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n') {
+      if (!current.empty()) tokens.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) tokens.push_back(std::move(current));
+  return tokens;
+}
+
+// Years as mail programs write them: 2 digits are 1950..2049, 3 digits count from 1900.
+int FullYear(int year, std::size_t digits) {
+  if (digits <= 2) return year < 50 ? 2000 + year : 1900 + year;
+  if (digits == 3) return 1900 + year;
+  return year;
+}
+
+bool ApplyToken(const std::string& token, DateParts& parts, std::vector<std::string>& pending) {
+  int zone = 0;
+  int number = 0;
+  if ((token[0] == '+' || token[0] == '-') && ParseNumericZone(token, zone)) {
+    parts.zoneMinutes = zone;
+    return true;
+  }
+  // ISO 8601: 2020-03-03, possibly with "T09:15:00Z" glued on.
+  if (token.size() >= 10 && IsDigit(token[0]) && token[4] == '-' && token[7] == '-') {
+    int y = 0, m = 0, d = 0;
+    if (!ParseNumber(token.substr(0, 4), y) || !ParseNumber(token.substr(5, 2), m) ||
+        !ParseNumber(token.substr(8, 2), d)) {
+      return false;
+    }
+    parts.year = y, parts.month = m, parts.day = d;
+    if (token.size() > 10 && (token[10] == 'T' || token[10] == 't'))
+      pending.push_back(token.substr(11));
+    return true;
+  }
+  if (token.find(':') != std::string::npos) return ParseTime(token, parts, pending);
+  // 3-Mar-2020
+  if (const auto dash = token.find('-');
+      dash != std::string::npos && dash > 0 && IsDigit(token[0])) {
+    std::string spaced = token;
+    std::replace(spaced.begin(), spaced.end(), '-', ' ');
+    for (auto& piece : Tokens(spaced)) pending.push_back(piece);
+    return true;
+  }
+  if (ParseNumber(token, number)) {
+    if (token.size() >= 3 || parts.day != 0 || number > 31) {
+      if (parts.year >= 0) return false;
+      parts.year = FullYear(number, token.size());
+    } else {
+      parts.day = number;
+    }
+    return true;
+  }
+  if (IsAlpha(token[0])) {
+    std::string word = token;
+    if (!word.empty() && word.back() == '.') word.pop_back();
+    if (EqualsIgnoringCase(word, "am")) return parts.am = true;
+    if (EqualsIgnoringCase(word, "pm")) return parts.pm = true;
+    if (IsDayName(word) && word.size() <= 9 && parts.month == 0 && parts.day == 0) return true;
+    if (const int month = MonthFromName(word); month != 0 && parts.month == 0 && word.size() <= 9) {
+      parts.month = month;
+      return true;
+    }
+    if (const auto named = ZoneFromName(word)) {
+      parts.zoneMinutes = *named;
+      return true;
+    }
+    // "GMT+0200", "UTC-5"
+    if (const auto sign = word.find_first_of("+-"); sign == 3 && ZoneFromName(word.substr(0, 3))) {
+      int offset = 0;
+      if (ParseNumericZone(word.substr(3), offset)) parts.zoneMinutes = offset;
+      return true;
+    }
+    return true;  // words we do not know ("at", "GMT+1" forms) are passed over
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseMailDate(std::string_view text) {
+  DateParts parts;
+  std::vector<std::string> queue = Tokens(StripComments(text));
+  std::reverse(queue.begin(), queue.end());
+  int budget = 64;  // tokens split into further tokens; a hostile header cannot loop forever
+  while (!queue.empty() && budget-- > 0) {
+    const std::string token = std::move(queue.back());
+    queue.pop_back();
+    if (token.empty()) continue;
+    std::vector<std::string> more;
+    if (!ApplyToken(token, parts, more)) return std::nullopt;
+    for (auto it = more.rbegin(); it != more.rend(); ++it) queue.push_back(*it);
+  }
+  if (parts.year < 0 || parts.month == 0 || parts.day == 0) return std::nullopt;
+  if (parts.year < 1900 || parts.year > 9999) return std::nullopt;
+  if (parts.day > DaysInMonth(parts.year, parts.month)) return std::nullopt;
+  if (parts.hour < 0) parts.hour = 0;
+  if (parts.pm && parts.hour < 12) parts.hour += 12;
+  if (parts.am && parts.hour == 12) parts.hour = 0;
+  if (parts.hour > 23 || parts.minute > 59 || parts.second > 60) return std::nullopt;
+  if (parts.second == 60) parts.second = 59;  // a leap second
+  const std::int64_t days = DaysFromCivil(parts.year, static_cast<unsigned>(parts.month),
+                                          static_cast<unsigned>(parts.day));
+  return days * 86400 + parts.hour * 3600 + parts.minute * 60 + parts.second -
+         static_cast<std::int64_t>(parts.zoneMinutes) * 60;
+}
+
+MessageFacts ReadMessageFacts(std::string_view message) {
+  MessageFacts facts;
+  std::optional<bool> mozillaRead;
+  std::optional<bool> statusRead;
+
+  const auto handle = [&](std::string_view name, std::string_view value) {
+    if (EqualsIgnoringCase(name, "Date")) {
+      if (!facts.date) facts.date = ParseMailDate(value);
+    } else if (EqualsIgnoringCase(name, "Received")) {
+      // The date stands after the last ';'.
+      const auto semicolon = value.rfind(';');
+      if (semicolon == std::string_view::npos) return;
+      if (const auto when = ParseMailDate(value.substr(semicolon + 1))) {
+        if (!facts.received || *when > *facts.received) facts.received = when;
+      }
+    } else if (EqualsIgnoringCase(name, "X-Mozilla-Status")) {
+      std::string digits;
+      for (char c : value) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+      }
+      if (!digits.empty() && digits.size() <= 8) {
+        mozillaRead = (std::stoul(digits, nullptr, 16) & 0x0001) != 0;
+      }
+    } else if (EqualsIgnoringCase(name, "Status")) {
+      statusRead = value.find('R') != std::string_view::npos;
+    }
+  };
+
+  // Header lines up to the first empty line; a line that starts with white space continues
+  // the one before it.
+  std::string name;
+  std::string value;
+  bool inHeader = false;
+  std::size_t pos = 0;
+  while (pos < message.size()) {
+    auto end = message.find('\n', pos);
+    if (end == std::string_view::npos) end = message.size();
+    std::string_view line = message.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) break;
+    if ((line[0] == ' ' || line[0] == '\t') && inHeader) {
+      value += ' ';
+      value += line;
+      continue;
+    }
+    if (inHeader) handle(name, value);
+    const auto colon = line.find(':');
+    inHeader = colon != std::string_view::npos && colon > 0;
+    if (inHeader) {
+      name.assign(line.substr(0, colon));
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
+      value.assign(line.substr(colon + 1));
+    }
+  }
+  if (inHeader) handle(name, value);
+
+  if (mozillaRead)
+    facts.unread = !*mozillaRead;
+  else if (statusRead)
+    facts.unread = !*statusRead;
+  return facts;
+}
+
+}  // namespace crateline::archive

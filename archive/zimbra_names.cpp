@@ -1,0 +1,208 @@
+#include "archive/zimbra_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#ifdef CRATELINE_HAVE_UTF8PROC
+#include <utf8proc.h>
+#endif
+
+namespace crateline::archive {
+namespace {
+
+constexpr std::size_t kMaxFolderUnits = 255;  // UTF-16 code units, after trailing spaces go
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Length of the valid UTF-8 sequence at text[i], or 0.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = at(0);
+  std::size_t length = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
+  else
+    return 0;
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((at(k) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms, surrogates and values past U+10FFFF.
+  if (lead == 0xE0 && at(1) < 0xA0) return 0;
+  if (lead == 0xED && at(1) >= 0xA0) return 0;
+  if (lead == 0xF0 && at(1) < 0x90) return 0;
+  if (lead == 0xF4 && at(1) >= 0x90) return 0;
+  return length;
+}
+
+std::size_t Utf16Units(const std::string& text) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = std::max<std::size_t>(1, Utf8Length(text, i));
+    units += length == 4 ? 2 : 1;
+    i += length;
+  }
+  return units;
+}
+
+void TrimTrailingSpaces(std::string& text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+}
+
+// One folder segment as the importer accepts it; what changed goes to `why`.
+std::string RepairSegment(const std::string& segment, std::vector<std::string>& why) {
+  std::string out;
+  bool replaced = false;
+  for (std::size_t i = 0; i < segment.size();) {
+    const auto c = static_cast<unsigned char>(segment[i]);
+    // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+    const bool nonCharacter = c == 0xEF && i + 2 < segment.size() &&
+                              static_cast<unsigned char>(segment[i + 1]) == 0xBF &&
+                              (static_cast<unsigned char>(segment[i + 2]) & 0xFE) == 0xBE;
+    if (c < 0x20 || c == ':' || c == '/' || c == '"' || nonCharacter) {
+      out += '_';
+      replaced = true;
+      i += nonCharacter ? 3 : 1;
+    } else {
+      out += segment[i++];
+    }
+  }
+  if (replaced) why.push_back("characters Zimbra does not allow in a folder name became \"_\"");
+  const std::size_t before = out.size();
+  TrimTrailingSpaces(out);
+  if (out.size() != before) why.push_back("trailing spaces were removed");
+  if (out.empty() || out == "." || out == "..") {
+    out = "_" + out;
+    why.push_back("a name Zimbra reserves was prefixed with \"_\"");
+  }
+  if (Utf16Units(out) > kMaxFolderUnits) {
+    std::string cut;
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < out.size();) {
+      const std::size_t length = std::max<std::size_t>(1, Utf8Length(out, i));
+      const std::size_t add = length == 4 ? 2 : 1;
+      if (units + add > kMaxFolderUnits) break;
+      cut.append(out, i, length);
+      units += add;
+      i += length;
+    }
+    out = cut;
+    TrimTrailingSpaces(out);
+    why.push_back("the name was shortened to Zimbra's 255 characters");
+  }
+  return out;
+}
+
+struct TopLevel {
+  const char* name;
+  const char* becomes;
+};
+// Top-level folders of other mail programs that mean one of Zimbra's system folders.
+constexpr TopLevel kSystemAliases[] = {
+    {"sent items", "Sent"},     {"sent messages", "Sent"},
+    {"deleted items", "Trash"}, {"deleted messages", "Trash"},
+    {"junk e-mail", "Junk"},    {"junk email", "Junk"},
+    {"spam", "Junk"},
+};
+// System folders that reject every message.
+constexpr const char* kNoMailFolders[] = {"contacts", "emailed contacts", "calendar",
+                                          "tasks",    "briefcase",        "files shared with me"};
+
+}  // namespace
+
+bool HasMessageSuffix(const std::string& name) {
+  return name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".eml";
+}
+
+std::string MessageFileName(const std::string& name) {
+  if (!HasMessageSuffix(name)) return name;
+  return name.substr(0, name.size() - 4) + ".eml";
+}
+
+std::string EntryText(const std::string& raw, bool& changed) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string valid;
+  changed = false;
+  for (std::size_t i = 0; i < raw.size();) {
+    const std::size_t length = Utf8Length(raw, i);
+    if (length == 0 || (length == 1 && raw[i] == '\0')) {
+      const auto byte = static_cast<unsigned char>(raw[i]);
+      valid += '%';
+      valid += kHex[byte >> 4];
+      valid += kHex[byte & 15];
+      changed = true;
+      ++i;
+    } else {
+      valid.append(raw, i, length);
+      i += length;
+    }
+  }
+#ifdef CRATELINE_HAVE_UTF8PROC
+  if (utf8proc_uint8_t* composed =
+          utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(valid.c_str()))) {
+    valid.assign(reinterpret_cast<char*>(composed));
+    std::free(composed);
+  }
+#endif
+  return valid;
+}
+
+std::string ZimbraFolderPath(const std::vector<std::string>& segments,
+                             std::vector<std::string>& notes) {
+  std::vector<std::string> out;
+  for (const auto& segment : segments) {
+    std::vector<std::string> why;
+    std::string repaired = RepairSegment(segment, why);
+    for (const auto& reason : why) {
+      notes.push_back("folder \"" + segment + "\": " + reason + " (now \"" + repaired + "\")");
+    }
+    out.push_back(std::move(repaired));
+  }
+  if (out.empty()) return {};
+
+  const std::string top = Lower(out.front());
+  for (const auto& alias : kSystemAliases) {
+    if (top == alias.name) {
+      notes.push_back("folder \"" + out.front() + "\" was mapped onto Zimbra's " + alias.becomes +
+                      " folder");
+      out.front() = alias.becomes;
+      break;
+    }
+  }
+  for (const char* noMail : kNoMailFolders) {
+    if (Lower(out.front()) == noMail) {
+      notes.push_back("folder \"" + out.front() +
+                      "\" is a Zimbra folder that takes no mail; it "
+                      "became \"" +
+                      out.front() + " (mail)\"");
+      out.front() += " (mail)";
+      break;
+    }
+  }
+  if (Lower(out.front()) == "junk" && out.size() > 1) {
+    std::vector<std::string> why;
+    std::string merged = RepairSegment(out.front() + " - " + out[1], why);
+    notes.push_back("Zimbra's Junk folder takes no subfolders; \"" + out.front() + "/" + out[1] +
+                    "\" became the folder \"" + merged + "\"");
+    out.erase(out.begin());
+    out.front() = std::move(merged);
+  }
+
+  std::string path;
+  for (const auto& segment : out) {
+    if (!path.empty()) path += '/';
+    path += segment;
+  }
+  return path;
+}
+
+}  // namespace crateline::archive

@@ -1,0 +1,82 @@
+// Reading message files and writing the archive, through the system's own file calls so that
+// every path the search layer can list (long paths, any name) can also be opened.
+//
+// The archive is never written in place: AtomicOutputFile writes an unnamed (or hidden
+// temporary) file in the destination's folder and puts it at the destination only in Commit,
+// after every byte is on the disk. Until then the destination is untouched, and a run that
+// fails, is stopped or is killed leaves nothing behind: the temporary file goes with Discard,
+// with the object's destruction, and with the program's normal end (RemovePendingOutputs, run
+// at exit), and where the system offers unnamed files not even a kill leaves one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace crateline::platform {
+
+// A file operation failed; the message names the path and the system's reason.
+class FileError : public std::runtime_error {
+ public:
+  FileError(const std::string& path, const std::string& action, int systemError);
+  // A failure the system did not report, with our own reason.
+  FileError(const std::string& path, const std::string& action, const std::string& reason);
+  const std::string& path() const { return path_; }
+  int systemError() const { return systemError_; }
+
+ private:
+  std::string path_;
+  int systemError_;
+};
+
+struct FileStatus {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // seconds since 1970-01-01 UTC
+  bool regular = false;
+};
+
+class InputFile {
+ public:
+  // Opens for reading without following a final link; throws FileError.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  FileStatus Status() const;
+  // Reads up to size bytes; 0 at the end. Throws FileError.
+  std::size_t Read(void* buffer, std::size_t size);
+
+ private:
+  std::string path_;
+  std::intptr_t handle_;
+};
+
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  // Throws FileError (a full disk names the destination and the system's reason).
+  virtual void Write(const void* data, std::size_t size) = 0;
+  // Flushes to the disk and puts the file at its destination, replacing what was there.
+  virtual void Commit() = 0;
+  // Drops what was written; the destination stays as it was. Never throws.
+  virtual void Discard() noexcept = 0;
+};
+
+// A new output for destination, in destination's folder; throws FileError when the folder
+// cannot take it.
+std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination);
+
+// Whether new outputs may be unnamed files where the system offers them (the default); tests
+// turn it off to exercise the named temporary file that other systems get.
+void UseUnnamedOutputs(bool allowed);
+
+// Removes the temporary files of outputs neither committed nor discarded (registered at exit).
+void RemovePendingOutputs() noexcept;
+
+// The system's text for an errno value (or a Windows code on Windows).
+std::string SystemErrorText(int systemError);
+
+}  // namespace crateline::platform

@@ -1,0 +1,216 @@
+// Message input and atomic archive output on POSIX systems.
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <set>
+#include <system_error>
+
+#include "platform/file_io.h"
+
+namespace crateline::platform {
+
+std::string SystemErrorText(int systemError) {
+  return std::error_code(systemError, std::generic_category()).message();
+}
+
+FileError::FileError(const std::string& path, const std::string& action, int systemError)
+    : std::runtime_error("cannot " + action + " \"" + path + "\": " + SystemErrorText(systemError)),
+      path_(path),
+      systemError_(systemError) {}
+
+FileError::FileError(const std::string& path, const std::string& action, const std::string& reason)
+    : std::runtime_error("cannot " + action + " \"" + path + "\": " + reason),
+      path_(path),
+      systemError_(0) {}
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Temporary files of outputs still open, removed at exit: the window may end the program from
+// inside a progress event, in the middle of a write, and no stack is unwound then.
+std::mutex g_pendingMutex;
+std::set<std::string>& Pending() {
+  static std::set<std::string> pending;
+  return pending;
+}
+void Register(const std::string& path) {
+  // The set is made before the exit handler is registered, so that it outlives the handler.
+  static const bool registered = (Pending(), std::atexit(RemovePendingOutputs), true);
+  (void)registered;
+  std::lock_guard lock(g_pendingMutex);
+  Pending().insert(path);
+}
+void Unregister(const std::string& path) {
+  std::lock_guard lock(g_pendingMutex);
+  Pending().erase(path);
+}
+
+std::atomic<bool> g_unnamedAllowed{true};
+
+class PosixOutput final : public OutputFile {
+ public:
+  explicit PosixOutput(const std::string& destination)
+      : destination_(destination), folder_(FolderOf(destination)) {
+#ifdef O_TMPFILE
+    // An unnamed file vanishes with the process, however it ends.
+    if (g_unnamedAllowed.load())
+      fd_ = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+#endif
+    if (fd_ < 0) OpenNamedTemporary();
+  }
+  ~PosixOutput() override {
+    Discard();
+  }
+
+  void Write(const void* data, std::size_t size) override {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = write(fd_, bytes, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw FileError(destination_, "write", errno);
+      }
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  void Commit() override {
+    if (fsync(fd_) != 0) throw FileError(destination_, "write", errno);
+    if (temporary_.empty()) {
+      // Give the unnamed file a name beside the destination, then move it over.
+      temporary_ = TemporaryName();
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const int error = errno;
+        temporary_.clear();
+        throw FileError(destination_, "create", error);
+      }
+      Register(temporary_);
+    }
+    if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
+      throw FileError(destination_, "replace", errno);
+    }
+    Unregister(temporary_);
+    temporary_.clear();
+    close(fd_);
+    fd_ = -1;
+    // The rename is durable only once the folder is.
+    const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+      fsync(folder);
+      close(folder);
+    }
+  }
+
+  void Discard() noexcept override {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) {
+      unlink(temporary_.c_str());
+      Unregister(temporary_);
+      temporary_.clear();
+    }
+  }
+
+ private:
+  std::string TemporaryName() const {
+    std::random_device random;
+    const auto slash = destination_.rfind('/');
+    const std::string name =
+        slash == std::string::npos ? destination_ : destination_.substr(slash + 1);
+    return folder_ + "/." + name + "." + std::to_string(random()) + ".partial";
+  }
+
+  void OpenNamedTemporary() {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      const std::string candidate = TemporaryName();
+      fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd_ >= 0) {
+        temporary_ = candidate;
+        Register(temporary_);
+        return;
+      }
+      if (errno != EEXIST) break;
+    }
+    throw FileError(destination_, "create a file beside", errno);
+  }
+
+  std::string destination_;
+  std::string folder_;
+  std::string temporary_;  // empty while the file has no name
+  int fd_ = -1;
+};
+
+}  // namespace
+
+void UseUnnamedOutputs(bool allowed) {
+  g_unnamedAllowed.store(allowed);
+}
+
+void RemovePendingOutputs() noexcept {
+  std::lock_guard lock(g_pendingMutex);
+  for (const auto& path : Pending()) unlink(path.c_str());
+  Pending().clear();
+}
+
+std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
+  return std::make_unique<PosixOutput>(destination);
+}
+
+InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) throw FileError(path, "open", errno);
+  handle_ = fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int error = errno;
+    close(fd);
+    handle_ = -1;
+    throw FileError(path, "read", error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(fd);
+    handle_ = -1;
+    throw FileError(path, "read", "it is not a regular file");
+  }
+  // O_NONBLOCK only kept a FIFO from blocking the open; plain reads from here on.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+}
+
+InputFile::~InputFile() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+FileStatus InputFile::Status() const {
+  struct stat st {};
+  if (fstat(static_cast<int>(handle_), &st) != 0) throw FileError(path_, "read", errno);
+  return {static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+          S_ISREG(st.st_mode)};
+}
+
+std::size_t InputFile::Read(void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(handle_), buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw FileError(path_, "read", errno);
+  }
+}
+
+}  // namespace crateline::platform
+
+#endif  // !_WIN32

@@ -1,0 +1,90 @@
+#include "archive/gzip_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "gzip_support.h"
+
+namespace crateline::archive {
+namespace {
+
+// Text with long repeats (to reach back through the dictionary) and random stretches, over
+// several chunks.
+std::string SampleData(std::size_t size) {
+  std::mt19937 random(42);
+  std::string data;
+  const std::string phrase = "Subject: the quarterly figures are attached, please review\r\n";
+  while (data.size() < size) {
+    if (random() % 4 == 0) {
+      for (int i = 0; i < 3000; ++i) data += static_cast<char>(random());
+    } else {
+      for (int i = 0; i < 200; ++i) data += phrase;
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+std::string Compress(CompressionLevel level, int threads, const std::string& data,
+                     std::size_t piece = 70001) {
+  std::string out;
+  GzipWriter writer(level, threads, [&](const char* d, std::size_t n) { out.append(d, n); });
+  for (std::size_t i = 0; i < data.size(); i += piece) {
+    writer.Write(data.data() + i, std::min(piece, data.size() - i));
+  }
+  writer.Finish();
+  EXPECT_EQ(writer.BytesIn(), data.size());
+  EXPECT_EQ(writer.BytesOut(), out.size());
+  return out;
+}
+
+class GzipLevels : public ::testing::TestWithParam<CompressionLevel> {};
+
+TEST_P(GzipLevels, OneMemberThatRoundTripsWithTheSameBytesForAnyThreadCount) {
+  const std::string data = SampleData(3 * 1024 * 1024 + 12345);
+  const std::string one = Compress(GetParam(), 1, data);
+  int members = 0;
+  EXPECT_EQ(testing::Gunzip(one, &members), data);
+  EXPECT_EQ(members, 1);
+  EXPECT_EQ(static_cast<unsigned char>(one[0]), 0x1f);
+  EXPECT_EQ(static_cast<unsigned char>(one[1]), 0x8b);
+  EXPECT_EQ(static_cast<unsigned char>(one[2]), 0x08);
+  EXPECT_LT(one.size(), data.size() / 2);
+  EXPECT_EQ(Compress(GetParam(), 3, data, 4096), one);
+}
+
+TEST_P(GzipLevels, EmptyAndTinyInputs) {
+  EXPECT_EQ(testing::Gunzip(Compress(GetParam(), 2, "")), "");
+  EXPECT_EQ(testing::Gunzip(Compress(GetParam(), 2, "x")), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, GzipLevels,
+                         ::testing::Values(CompressionLevel::kFast, CompressionLevel::kDefault,
+                                           CompressionLevel::kBest));
+
+TEST(GzipWriter, ASinkFailureReachesTheCaller) {
+  std::size_t written = 0;
+  GzipWriter writer(CompressionLevel::kDefault, 2, [&](const char*, std::size_t n) {
+    written += n;
+    if (written > 100000) throw std::runtime_error("disk full");
+  });
+  const std::string data = SampleData(4 * 1024 * 1024);
+  EXPECT_THROW(
+      {
+        writer.Write(data);
+        writer.Finish();
+      },
+      std::runtime_error);
+}
+
+TEST(GzipWriter, LevelsParse) {
+  CompressionLevel level = CompressionLevel::kDefault;
+  EXPECT_TRUE(ParseCompressionLevel("best", level));
+  EXPECT_EQ(level, CompressionLevel::kBest);
+  EXPECT_FALSE(ParseCompressionLevel("9", level));
+  EXPECT_FALSE(DescribeCompression(CompressionLevel::kFast).empty());
+}
+
+}  // namespace
+}  // namespace crateline::archive

@@ -1,0 +1,353 @@
+// The archive writer end to end: what goes in, what independent readers make of it, and what
+// is left behind when a run fails or is stopped.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "archive/archive.h"
+#include "archive/verify.h"
+#include "gzip_support.h"
+#include "support/temp_dir.h"
+
+namespace crateline::archive {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  std::array<char, 4096> buffer{};
+  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+    out += buffer.data();
+  const int rc = pipe == nullptr ? -1 : pclose(pipe);
+  if (status != nullptr) *status = rc;
+  return out;
+}
+
+std::string Quote(const fs::path& path) {
+  return "'" + path.string() + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::string Message(const std::string& date, const std::string& extra = "",
+                    const std::string& body = "Hello.\r\n") {
+  return "From: a@example.org\r\nSubject: test\r\n" +
+         (date.empty() ? "" : "Date: " + date + "\r\n") + extra + "\r\n" + body;
+}
+
+// Records every event and can stop the run or do harm from inside one.
+class Recorder : public TarArchiveListener {
+ public:
+  void PercentDone(int percent, bool& abort) override {
+    percents.push_back(percent);
+    if (abortAt >= 0 && static_cast<int>(percents.size()) > abortAt) abort = true;
+  }
+  void ProgressInfo(const std::string&, const std::string& value) override {
+    values.push_back(value);
+    if (onProgress) onProgress(value);
+  }
+  std::vector<int> percents;
+  std::vector<std::string> values;
+  int abortAt = -1;
+  std::function<void(const std::string&)> onProgress;
+};
+
+class TarArchiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source_ = dir_.Mkdir("source");
+    out_ = dir_.Mkdir("out");
+  }
+  std::string Src(const std::string& relative = "") const { return (source_ / relative).string(); }
+  std::string Dest() const { return (out_ / "mail.tgz").string(); }
+  void Write(const std::string& relative, const std::string& content) {
+    dir_.Write("source/" + relative, content);
+  }
+  bool OutHasOnly(const std::vector<std::string>& names) const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(out_))
+      found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found == names;
+  }
+
+  testing::TempDir dir_;
+  fs::path source_;
+  fs::path out_;
+};
+
+TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
+  Write("Inbox/a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  Write("Inbox/B.EML", Message("", "Received: from x by y; Wed, 4 Mar 2020 10:00:00 +0000\r\n"));
+  Write("Inbox/desktop.ini", "[.ShellClassInfo]\r\n");
+  Write("Inbox/Thumbs.db", std::string(64, '\0'));
+  Write("Inbox/empty.eml", "");
+  Write("Sent Items/s.eml",
+        Message("Tue, 3 Mar 2020 10:00:00 +0100", "X-Mozilla-Status: 0000\r\n"));
+  Write("Deep/" + std::string(60, 'd') + "/" + std::string(60, 'e') + "/long \xc3\xa4 name.eml",
+        Message("Tue, 3 Mar 2020 11:00:00 +0100"));
+  Write("top.eml", Message("Tue, 3 Mar 2020 12:00:00 +0100"));
+  fs::create_directory_symlink(source_, source_ / "Inbox" / "loop");
+  fs::create_symlink(source_ / "top.eml", source_ / "Inbox" / "link.eml");
+  mkfifo(Src("Inbox/pipe.eml").c_str(), 0644);
+  const fs::path readOnly = source_ / "Inbox" / "readonly.eml";
+  dir_.Write("source/Inbox/readonly.eml", Message("Tue, 3 Mar 2020 13:00:00 +0100"));
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
+
+  Recorder events;
+  TarArchive tar(&events);
+  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1) << tar.LastError();
+  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
+
+  const auto& report = tar.Report();
+  EXPECT_EQ(report.messagesWritten, 6u);
+  EXPECT_EQ(report.unreadMessages, 1u);
+  std::string leftOut;
+  for (const auto& line : report.leftOut) leftOut += fs::path(line.path).filename().string() + ";";
+  for (const char* name :
+       {"desktop.ini", "Thumbs.db", "empty.eml", "loop", "link.eml", "pipe.eml"}) {
+    EXPECT_NE(leftOut.find(name), std::string::npos) << name << " in " << leftOut;
+  }
+  EXPECT_EQ(events.percents.back(), 100);
+  EXPECT_EQ(events.values.size(), 6u);
+
+  // GNU tar: names, modes and dates (UTC).
+  std::string listing = Shell("TZ=UTC tar --full-time -tvzf " + Quote(Dest()));
+  listing.erase(std::unique(listing.begin(), listing.end(),
+                            [](char a, char b) { return a == ' ' && b == ' '; }),
+                listing.end());
+  EXPECT_NE(listing.find("-rw-r--r-- 0/0 84 2020-03-03 08:15:00 Inbox/a.eml"), std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("2020-03-04 10:00:00 Inbox/B.eml"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("-r--r--r-- 0/0"), std::string::npos);  // the unread message
+  EXPECT_NE(listing.find("-rw-r--r-- 0/0 84 2020-03-03 12:00:00 Inbox/readonly.eml"),
+            std::string::npos)
+      << "a read-only file must still arrive as read";
+  EXPECT_NE(listing.find("Sent/s.eml"), std::string::npos);
+  EXPECT_NE(listing.find("long \xc3\xa4 name.eml"), std::string::npos);
+  EXPECT_EQ(listing.find("desktop.ini"), std::string::npos);
+
+  // Extracted, every message is the very file it came from.
+  const fs::path extracted = dir_.Mkdir("extracted");
+  int status = 0;
+  Shell("tar -xzf " + Quote(Dest()) + " -C " + Quote(extracted), &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(extracted / "Inbox/a.eml"), ReadFile(source_ / "Inbox/a.eml"));
+  EXPECT_EQ(ReadFile(extracted / "Inbox/B.eml"), ReadFile(source_ / "Inbox/B.EML"));
+  EXPECT_EQ(ReadFile(extracted / "Sent/s.eml"), ReadFile(source_ / "Sent Items/s.eml"));
+
+  // Python's tarfile and bsdtar read the same names; gzip finds one sound member.
+  const std::string python = Shell(
+      "python3 -c \"import sys,tarfile; t=tarfile.open(sys.argv[1]); "
+      "print(len(t.getmembers()), all(m.isfile() for m in t.getmembers()))\" " +
+      Quote(Dest()));
+  EXPECT_EQ(python, "6 True\n");
+  EXPECT_EQ(Shell("bsdtar -tzf " + Quote(Dest()) + " | wc -l"), "6\n");
+  Shell("gzip -t " + Quote(Dest()), &status);
+  EXPECT_EQ(status, 0);
+  int members = 0;
+  testing::Gunzip(ReadFile(Dest()), &members);
+  EXPECT_EQ(members, 1);
+
+  // And the importer's view: nothing wrong, every message of the source there.
+  const VerifyResult verified = VerifyArchive(Dest(), Src());
+  EXPECT_TRUE(verified.Ok()) << (verified.problems.empty() ? "" : verified.problems.front());
+  EXPECT_EQ(verified.messages, 6u);
+}
+
+TEST_F(TarArchiveTest, SameTreeSameBytesWhateverTheThreads) {
+  for (int i = 0; i < 40; ++i) {
+    std::string body;
+    for (int k = 0; k < 2000 + i * 300; ++k)
+      body += "line " + std::to_string(k * i) + " of the message\r\n";
+    Write("F" + std::to_string(i % 5) + "/m" + std::to_string(i) + ".eml",
+          Message("Tue, 3 Mar 2020 09:15:00 +0100", "", body));
+  }
+  std::string first;
+  for (int threads : {1, 2, 4}) {
+    TarArchive tar;
+    tar.SetThreads(threads);
+    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+    const std::string bytes = ReadFile(Dest());
+    if (first.empty()) first = bytes;
+    EXPECT_EQ(bytes, first) << threads << " threads";
+  }
+}
+
+TEST_F(TarArchiveTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
+  for (int i = 0; i < 30; ++i)
+    Write("m" + std::to_string(i) + ".eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  dir_.Write("out/mail.tgz", "the previous archive");
+  Recorder events;
+  events.abortAt = 0;  // the first PercentDone says abort
+  TarArchive tar(&events);
+  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+  EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
+  EXPECT_NE(tar.LastError().find("stopped"), std::string::npos);
+  EXPECT_EQ(ReadFile(Dest()), "the previous archive");
+  EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
+
+  TarArchive again;
+  ASSERT_EQ(again.AddDirectoryTree(Src()), 1);
+  again.Cancel();
+  EXPECT_NE(again.WriteCompressedArchive(Dest()), 1);
+  EXPECT_EQ(ReadFile(Dest()), "the previous archive");
+
+  TarArchive complete;
+  ASSERT_EQ(complete.AddDirectoryTree(Src()), 1);
+  ASSERT_EQ(complete.WriteCompressedArchive(Dest()), 1);
+  EXPECT_NE(ReadFile(Dest()), "the previous archive");
+  EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
+}
+
+// Fails like a full disk once `limit` bytes have been written.
+class FailingOutput : public platform::OutputFile {
+ public:
+  FailingOutput(std::string path, std::size_t limit, bool* discarded)
+      : path_(std::move(path)), limit_(limit), discarded_(discarded) {}
+  void Write(const void*, std::size_t size) override {
+    written_ += size;
+    if (written_ > limit_) throw platform::FileError(path_, "write", ENOSPC);
+  }
+  void Commit() override { ADD_FAILURE() << "a failed archive was committed"; }
+  void Discard() noexcept override { *discarded_ = true; }
+
+ private:
+  std::string path_;
+  std::size_t limit_;
+  std::size_t written_ = 0;
+  bool* discarded_;
+};
+
+TEST_F(TarArchiveTest, AFullDiskFailsNamingTheDestinationAndTheReason) {
+  std::mt19937 generator(7);
+  std::string random;
+  for (int i = 0; i < 300000; ++i) random += static_cast<char>(generator());
+  for (int i = 0; i < 8; ++i) Write("m" + std::to_string(i) + ".eml", Message("", "", random));
+  for (std::size_t limit : {std::size_t{0}, std::size_t{10}, std::size_t{200000}}) {
+    bool discarded = false;
+    TarArchive tar;
+    tar.SetOutputFactory([&](const std::string& path) {
+      return std::make_unique<FailingOutput>(path, limit, &discarded);
+    });
+    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
+    EXPECT_NE(tar.LastError().find(Dest()), std::string::npos) << tar.LastError();
+    EXPECT_NE(tar.LastError().find("No space left on device"), std::string::npos)
+        << tar.LastError();
+    EXPECT_TRUE(discarded);
+  }
+}
+
+TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
+  Write("a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  TarArchive missing;
+  EXPECT_NE(missing.AddDirectoryTree(Src("nowhere")), 1);
+  EXPECT_NE(missing.LastError().find("nowhere"), std::string::npos);
+
+  TarArchive noFolder;
+  ASSERT_EQ(noFolder.AddDirectoryTree(Src()), 1);
+  EXPECT_NE(noFolder.WriteCompressedArchive((out_ / "no" / "such" / "x.tgz").string()), 1);
+  EXPECT_NE(noFolder.LastError().find("no/such/x.tgz"), std::string::npos) << noFolder.LastError();
+
+  TarArchive empty;
+  const fs::path nothing = dir_.Mkdir("nothing");
+  ASSERT_EQ(empty.AddDirectoryTree(nothing.string()), 1);
+  EXPECT_NE(empty.WriteCompressedArchive(Dest()), 1);
+  EXPECT_FALSE(fs::exists(Dest()));
+}
+
+TEST_F(TarArchiveTest, UnreadableMessagesAreLeftOutAndAVanishedSourceFails) {
+  Write("a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  Write("b.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  {
+    TarArchive tar;
+    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    fs::remove(source_ / "b.eml");  // gone between the walk and the write
+    ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+    EXPECT_EQ(tar.Report().messagesWritten, 1u);
+    ASSERT_EQ(tar.Report().leftOut.size(), 1u);
+    EXPECT_NE(tar.Report().leftOut[0].text.find("could not be read"), std::string::npos);
+  }
+  {
+    Write("b.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+    Recorder events;
+    events.onProgress = [&](const std::string&) { fs::remove_all(source_); };
+    TarArchive tar(&events);
+    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    fs::remove(Dest());
+    EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
+    EXPECT_NE(tar.LastError().find("no longer there"), std::string::npos) << tar.LastError();
+    EXPECT_FALSE(fs::exists(Dest()));
+  }
+}
+
+// The window may end the program from inside an event, in the middle of a write.
+TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
+  for (int i = 0; i < 5; ++i)
+    Write("m" + std::to_string(i) + ".eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  dir_.Write("out/mail.tgz", "the previous archive");
+  for (bool unnamed : {true, false}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      platform::UseUnnamedOutputs(unnamed);
+      Recorder events;
+      int seen = 0;
+      events.onProgress = [&](const std::string&) {
+        if (++seen == 3) std::exit(0);
+      };
+      TarArchive tar(&events);
+      tar.SetThreads(2);
+      if (tar.AddDirectoryTree(Src()) == 1) tar.WriteCompressedArchive(Dest());
+      _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(Dest()), "the previous archive");
+    EXPECT_TRUE(OutHasOnly({"mail.tgz"})) << (unnamed ? "unnamed" : "named") << " temporary file";
+  }
+  // The named temporary file also makes a complete archive.
+  platform::UseUnnamedOutputs(false);
+  TarArchive tar;
+  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+  EXPECT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  platform::UseUnnamedOutputs(true);
+  EXPECT_TRUE(VerifyArchive(Dest(), Src()).Ok());
+  EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
+}
+
+TEST_F(TarArchiveTest, WarnsOfLinesTheImporterRejects) {
+  Write("long.eml",
+        Message("Tue, 3 Mar 2020 09:15:00 +0100", "", std::string(10241, 'x') + "\r\n"));
+  Write("fine.eml",
+        Message("Tue, 3 Mar 2020 09:15:00 +0100", "", std::string(10240, 'x') + "\r\n"));
+  TarArchive tar;
+  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1);
+  ASSERT_EQ(tar.Report().warnings.size(), 1u);
+  EXPECT_NE(tar.Report().warnings[0].path.find("long.eml"), std::string::npos);
+  EXPECT_EQ(tar.Report().messagesWritten, 2u);
+}
+
+}  // namespace
+}  // namespace crateline::archive
