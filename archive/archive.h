@@ -60,6 +60,11 @@ struct ArchiveReport {
 // The report as the text the command line prints and writes beside the archive.
 std::string FormatReport(const ArchiveReport& report);
 
+// Writes the report beside the archive ("mail.tgz" → "mail.report.txt") and returns its path,
+// or empty text when it could not be written.
+std::string WriteReportBeside(const std::string& archivePath, const std::string& sourceFolder,
+                              const ArchiveReport& report);
+
 class TarArchive {
  public:
   using OutputFactory =

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <thread>
 
 #include "archive/archive.h"
@@ -318,6 +319,19 @@ std::string FormatReport(const ArchiveReport& report) {
   section("Repaired", report.repaired);
   section("Warnings", report.warnings);
   return text;
+}
+
+std::string WriteReportBeside(const std::string& archivePath, const std::string& sourceFolder,
+                              const ArchiveReport& report) {
+  const std::string stem = archivePath.size() > 4 && archivePath.ends_with(".tgz")
+                               ? archivePath.substr(0, archivePath.size() - 4)
+                               : archivePath;
+  const std::string path = stem + ".report.txt";
+  std::ofstream file(path, std::ios::binary);
+  file << "Crateline report for \"" << archivePath << "\" (source \"" << sourceFolder << "\")\n\n"
+       << FormatReport(report);
+  file.close();
+  return file ? path : std::string();
 }
 
 }  // namespace crateline::archive

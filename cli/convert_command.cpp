@@ -134,21 +134,7 @@ class ProgressListener final : public archive::TarArchiveListener {
 };
 
 std::string DefaultArchiveName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  return util::ProposedArchiveName(local);
-}
-
-std::string ReportPath(const std::string& archive) {
-  const std::string stem = archive.size() > 4 && archive.ends_with(".tgz")
-                               ? archive.substr(0, archive.size() - 4)
-                               : archive;
-  return stem + ".report.txt";
+  return util::ProposedArchiveName(util::LocalNow());
 }
 
 void PrintFolders(const std::vector<archive::PlannedMessage>& plan, std::ostream& out) {
@@ -230,11 +216,8 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   if (!report.Empty()) {
     const std::string text = archive::FormatReport(report);
     streams.out << text;
-    const std::string reportPath = ReportPath(destination);
-    std::ofstream file(reportPath, std::ios::binary);
-    file << "Crateline report for \"" << destination << "\" (source \"" << folder << "\")\n\n"
-         << text;
-    if (file) streams.out << "This report is also in \"" << reportPath << "\".\n";
+    const std::string reportPath = archive::WriteReportBeside(destination, folder, report);
+    if (!reportPath.empty()) streams.out << "This report is also in \"" << reportPath << "\".\n";
   }
   PrintHowToImport(destination, streams.out);
   return kExitOk;

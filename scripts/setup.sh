@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # libraries
   libgtest-dev googletest libcli11-dev zlib1g-dev libdeflate-dev libisal-dev libutf8proc-dev
+  # the window
+  qt6-base-dev fonts-dejavu-core
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools
   # formatting and lint

@@ -11,6 +11,17 @@ std::string TimeStamp(const std::tm& local) {
   return text;
 }
 
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return local;
+}
+
 std::string ProposedArchiveName(const std::tm& local) {
   return "ZimbraMailbox" + TimeStamp(local) + ".tgz";
 }

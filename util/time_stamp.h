@@ -10,6 +10,9 @@ namespace crateline::util {
 
 std::string TimeStamp(const std::tm& local);
 
+// The current local date and time.
+std::tm LocalNow();
+
 // "ZimbraMailbox" + TimeStamp + ".tgz", the name proposed for a new archive.
 std::string ProposedArchiveName(const std::tm& local);
 

@@ -1,0 +1,83 @@
+#include "shell/shell.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <shlobj.h>
+#include <windows.h>
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <utility>
+
+#include "platform/system_calls.h"
+
+#ifndef _WIN32
+extern char** environ;
+#endif
+
+namespace crateline::shell {
+namespace {
+FolderPicker& Picker() {
+  static FolderPicker picker;
+  return picker;
+}
+}  // namespace
+
+void SetFolderPicker(FolderPicker picker) {
+  Picker() = std::move(picker);
+}
+
+#ifdef _WIN32
+
+std::string ChooseFolder(std::uintptr_t owner, const std::string& title) {
+  if (Picker()) return Picker()(owner, title);
+  // The narrow entry points, as the program always used them: text in the ANSI code page.
+  std::string narrowTitle = platform::Utf8ToAnsi(title);
+  BROWSEINFOA request{};
+  request.hwndOwner = reinterpret_cast<HWND>(owner);
+  request.lpszTitle = lstrcatA(narrowTitle.data(), "");
+  request.ulFlags = BIF_RETURNONLYFSDIRS;
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&request);
+  if (item == nullptr) return {};
+  char buffer[MAX_PATH] = {};
+  SHGetPathFromIDListA(item, buffer);
+  CoTaskMemFree(item);
+  return platform::AnsiToUtf8(std::string(buffer, strnlen(buffer, MAX_PATH)));
+}
+
+void ShellOpen(const std::string& target) {
+  if (target.empty()) return;
+  ShellExecuteA(nullptr, "open", platform::Utf8ToAnsi(target).c_str(), "", "", SW_SHOWNORMAL);
+}
+
+#else
+
+std::string ChooseFolder(std::uintptr_t owner, const std::string& title) {
+  return Picker() ? Picker()(owner, title) : std::string();
+}
+
+void ShellOpen(const std::string& target) {
+  if (target.empty()) return;
+#ifdef __APPLE__
+  const char* opener = "open";
+#else
+  const char* opener = "xdg-open";
+#endif
+  // The opener may run as long as the document is shown; a child of a child that ends at once
+  // is adopted by the system, so nothing waits for it and no zombie is left.
+  const pid_t child = fork();
+  if (child == 0) {
+    pid_t grandchild = 0;
+    char* argv[] = {const_cast<char*>(opener), const_cast<char*>(target.c_str()), nullptr};
+    posix_spawnp(&grandchild, opener, nullptr, nullptr, argv, environ);
+    _exit(0);
+  }
+  if (child > 0) waitpid(child, nullptr, 0);
+}
+
+#endif
+
+}  // namespace crateline::shell
