@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "res/xpstyle.h"
 #include "scan/scan.h"
 #include "util/event_pump.h"
 #include "util/time_stamp.h"
@@ -176,6 +177,7 @@ FrmStep1::~FrmStep1() {
 
 void FrmStep1::Build() {
   setWindowTitle(kCaption);
+  setWindowIcon(res::AppIcon());
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);

@@ -8,7 +8,7 @@
 
 namespace crateline::cli {
 namespace {
-constexpr const char* kVersion = "0.1.0";
+constexpr const char* kVersion = "3.0";
 constexpr const char* kTitle = "Brakmoor Crateline";
 }  // namespace
 

@@ -685,6 +685,8 @@ SystemCalls NativeSystemCalls() {
     return EmulatedGetCompressedFileSize(NativePath(path), high);
   };
   calls.FileTimeToSystemTime = EmulatedFileTimeToSystemTime;
+  // Nothing to register: the toolkit draws the controls itself.
+  calls.InitCommonControlsEx = [](std::uint32_t size, std::uint32_t) { return size == 8 ? 1 : 0; };
   return calls;
 }
 

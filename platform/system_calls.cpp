@@ -208,6 +208,9 @@ std::uint32_t GetCompressedFileSizeA(const char* path, std::uint32_t* high) {
 int FileTimeToSystemTime(const FileTime& time, SystemTime& out) {
   return Saved(Calls().FileTimeToSystemTime(time, out));
 }
+int InitCommonControlsEx(std::uint32_t size, std::uint32_t classes) {
+  return Saved(Calls().InitCommonControlsEx(size, classes));
+}
 }  // namespace os
 
 }  // namespace crateline::platform

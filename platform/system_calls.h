@@ -54,6 +54,9 @@ struct SystemCalls {
   std::function<std::uint32_t(const char16_t* path, std::uint32_t* high)> GetCompressedFileSizeW;
   std::function<std::uint32_t(const char* path, std::uint32_t* high)> GetCompressedFileSizeA;
   std::function<int(const FileTime& time, SystemTime& out)> FileTimeToSystemTime;
+
+  // Common controls (comctl32): INITCOMMONCONTROLSEX's two fields.
+  std::function<int(std::uint32_t size, std::uint32_t classes)> InitCommonControlsEx;
 };
 
 // The real system (kernel32 on Windows, the emulation elsewhere).
@@ -109,6 +112,7 @@ std::uint32_t GetShortPathNameA(const char* path, char* shortPath, std::uint32_t
 std::uint32_t GetCompressedFileSizeW(const char16_t* path, std::uint32_t* high);
 std::uint32_t GetCompressedFileSizeA(const char* path, std::uint32_t* high);
 int FileTimeToSystemTime(const FileTime& time, SystemTime& out);
+int InitCommonControlsEx(std::uint32_t size, std::uint32_t classes);
 }  // namespace os
 
 }  // namespace crateline::platform

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 
 #define WIN32_LEAN_AND_MEAN
+#include <commctrl.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -178,6 +179,12 @@ SystemCalls NativeSystemCalls() {
              result.wHour, result.wMinute, result.wSecond,    result.wMilliseconds};
     }
     return static_cast<int>(ok);
+  };
+  calls.InitCommonControlsEx = [](std::uint32_t size, std::uint32_t classes) {
+    INITCOMMONCONTROLSEX request{};
+    request.dwSize = size;
+    request.dwICC = classes;
+    return static_cast<int>(::InitCommonControlsEx(&request));
   };
   return calls;
 }
