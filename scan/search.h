@@ -13,15 +13,12 @@
 #include <string>
 
 #include "platform/win32_types.h"
+#include "util/separator.h"
 
 namespace crateline::scan {
 
 // The separator of folder paths: the backslash on Windows; on other systems '/' takes its role.
-#ifdef _WIN32
-inline constexpr char kSeparator = '\\';
-#else
-inline constexpr char kSeparator = '/';
-#endif
+inline constexpr char kSeparator = util::kPathSeparator;
 
 enum PathKind : std::int32_t { kDrivePath = 1, kNetworkPath = 2, kFtpUrl = 3 };
 

@@ -14,6 +14,8 @@ packages=(
   tar gzip pigz python3 libarchive-tools
   # formatting and lint
   clang-format clang-tidy
+  # the line reader's fuzz target
+  clang libclang-rt-14-dev
   # resources, installation and the package
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db
 )

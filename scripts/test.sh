@@ -5,4 +5,5 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh ci
 bash scripts/lint.sh --tidy
+bash scripts/fuzz.sh 30
 ctest --preset ci -j 2
