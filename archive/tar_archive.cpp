@@ -11,6 +11,7 @@
 #include "archive/tar_format.h"
 #include "platform/platform.h"
 #include "scan/search.h"
+#include "util/utf8_path.h"
 
 namespace crateline::archive {
 namespace {
@@ -327,7 +328,7 @@ std::string WriteReportBeside(const std::string& archivePath, const std::string&
                                ? archivePath.substr(0, archivePath.size() - 4)
                                : archivePath;
   const std::string path = stem + ".report.txt";
-  std::ofstream file(path, std::ios::binary);
+  std::ofstream file(util::PathFromUtf8(path), std::ios::binary);
   file << "Crateline report for \"" << archivePath << "\" (source \"" << sourceFolder << "\")\n\n"
        << FormatReport(report);
   file.close();

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include "util/utf8_path.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -365,7 +367,8 @@ void CompareWithSource(const std::string& source, const std::multiset<Fingerprin
   std::error_code error;
   auto remaining = archived;
   std::vector<std::string> missing;
-  fs::recursive_directory_iterator it(source, fs::directory_options::none, error);
+  fs::recursive_directory_iterator it(util::PathFromUtf8(source), fs::directory_options::none,
+                                      error);
   if (error) {
     result.problems.push_back("cannot read the source folder \"" + source +
                               "\": " + error.message());
@@ -379,7 +382,7 @@ void CompareWithSource(const std::string& source, const std::multiset<Fingerprin
     }
     const auto status = it->symlink_status(error);
     if (error || !fs::is_regular_file(status)) continue;
-    const std::string name = it->path().filename().string();
+    const std::string name = util::Utf8FromPath(it->path().filename());
     if (name.size() <= 4 || Lower(name.substr(name.size() - 4)) != ".eml") continue;
     std::ifstream in(it->path(), std::ios::binary);
     Digest digest;
@@ -389,13 +392,14 @@ void CompareWithSource(const std::string& source, const std::multiset<Fingerprin
                  static_cast<std::size_t>(in.gcount()));
     }
     if (in.bad()) {
-      result.problems.push_back("cannot read the source message \"" + it->path().string() + "\"");
+      result.problems.push_back("cannot read the source message \"" +
+                                util::Utf8FromPath(it->path()) + "\"");
       continue;
     }
     if (digest.size == 0 || digest.size >= kMessageLimit) continue;  // no archive can hold these
     const auto found = remaining.find(digest.Done());
     if (found == remaining.end()) {
-      missing.push_back(it->path().string());
+      missing.push_back(util::Utf8FromPath(it->path()));
     } else {
       remaining.erase(found);
     }
@@ -411,7 +415,7 @@ void CompareWithSource(const std::string& source, const std::multiset<Fingerprin
 
 VerifyResult VerifyArchive(const std::string& archivePath, const std::string& sourceFolder) {
   VerifyResult result;
-  std::ifstream file(archivePath, std::ios::binary);
+  std::ifstream file(util::PathFromUtf8(archivePath), std::ios::binary);
   if (!file) {
     result.problems.push_back("cannot open \"" + archivePath + "\"");
     return result;

@@ -6,6 +6,11 @@
 
 #ifdef CRATELINE_HAVE_UTF8PROC
 #include <utf8proc.h>
+#elif defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// after windows.h, which it needs
+#include <winnls.h>
 #endif
 
 namespace crateline::archive {
@@ -117,6 +122,27 @@ constexpr TopLevel kSystemAliases[] = {
 constexpr const char* kNoMailFolders[] = {"contacts", "emailed contacts", "calendar",
                                           "tasks",    "briefcase",        "files shared with me"};
 
+#if !defined(CRATELINE_HAVE_UTF8PROC) && defined(_WIN32)
+// The system's own normalisation, where utf8proc is not built in.
+std::string NormalizedC(const std::string& text) {
+  if (text.empty()) return text;
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  int size = NormalizeString(NormalizationC, wide.data(), length, nullptr, 0);
+  if (size <= 0) return text;
+  std::wstring composed(static_cast<std::size_t>(size), L'\0');
+  size = NormalizeString(NormalizationC, wide.data(), length, composed.data(), size);
+  if (size <= 0) return text;
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, composed.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, composed.data(), size, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+#endif
+
 }  // namespace
 
 bool HasMessageSuffix(const std::string& name) {
@@ -152,6 +178,8 @@ std::string EntryText(const std::string& raw, bool& changed) {
     valid.assign(reinterpret_cast<char*>(composed));
     std::free(composed);
   }
+#elif defined(_WIN32)
+  valid = NormalizedC(valid);
 #endif
   return valid;
 }

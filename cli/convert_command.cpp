@@ -16,6 +16,7 @@
 #include "archive/verify.h"
 #include "cli/commands.h"
 #include "util/time_stamp.h"
+#include "util/utf8_path.h"
 
 namespace crateline::cli {
 namespace {
@@ -168,8 +169,10 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   const std::string folder = AbsoluteFolderPath(options.folder);
   const std::string output = options.output.empty() ? DefaultArchiveName() : options.output;
   std::error_code ignored;
-  const std::string destination = std::filesystem::absolute(output, ignored).string();
-  if (!options.dryRun && !options.force && std::filesystem::exists(destination, ignored)) {
+  const std::string destination = util::Utf8FromPath(
+      std::filesystem::absolute(util::PathFromUtf8(output), ignored).make_preferred());
+  if (!options.dryRun && !options.force &&
+      std::filesystem::exists(util::PathFromUtf8(destination), ignored)) {
     streams.err << "crateline-cli: \"" << destination
                 << "\" already exists; use --force to replace it\n";
     return kExitUsage;
@@ -204,7 +207,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  std::uint64_t archiveSize = std::filesystem::file_size(destination, ignored);
+  std::uint64_t archiveSize = std::filesystem::file_size(util::PathFromUtf8(destination), ignored);
   const auto& report = writer.Report();
   streams.out << "Wrote \"" << destination << "\": " << report.messagesWritten << " messages ("
               << Size(report.bytesRead) << " into " << Size(archiveSize) << ") in " << std::fixed

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "platform/platform.h"
 #include "scan/scan.h"
+#include "util/utf8_path.h"
 
 namespace crateline::cli {
 namespace {
@@ -39,9 +40,9 @@ bool CheckFolder(const std::string& folder, std::ostream& err) {
 
 std::string AbsoluteFolderPath(const std::string& folder) {
   std::error_code ignored;
-  std::filesystem::path path = std::filesystem::absolute(folder, ignored);
-  if (path.empty()) path = folder;
-  std::string text = path.make_preferred().string();
+  std::filesystem::path path = std::filesystem::absolute(util::PathFromUtf8(folder), ignored);
+  if (path.empty()) path = util::PathFromUtf8(folder);
+  std::string text = util::Utf8FromPath(path.make_preferred());
   if (text.empty() || text.back() != scan::kSeparator) text += scan::kSeparator;
   return text;
 }

@@ -9,12 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <random>
-#include <set>
 #include <system_error>
 
 #include "platform/file_io.h"
+#include "platform/pending_outputs.h"
 
 namespace crateline::platform {
 
@@ -22,41 +21,12 @@ std::string SystemErrorText(int systemError) {
   return std::error_code(systemError, std::generic_category()).message();
 }
 
-FileError::FileError(const std::string& path, const std::string& action, int systemError)
-    : std::runtime_error("cannot " + action + " \"" + path + "\": " + SystemErrorText(systemError)),
-      path_(path),
-      systemError_(systemError) {}
-
-FileError::FileError(const std::string& path, const std::string& action, const std::string& reason)
-    : std::runtime_error("cannot " + action + " \"" + path + "\": " + reason),
-      path_(path),
-      systemError_(0) {}
-
 namespace {
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Temporary files of outputs still open, removed at exit: the window may end the program from
-// inside a progress event, in the middle of a write, and no stack is unwound then.
-std::mutex g_pendingMutex;
-std::set<std::string>& Pending() {
-  static std::set<std::string> pending;
-  return pending;
-}
-void Register(const std::string& path) {
-  // The set is made before the exit handler is registered, so that it outlives the handler.
-  static const bool registered = (Pending(), std::atexit(RemovePendingOutputs), true);
-  (void)registered;
-  std::lock_guard lock(g_pendingMutex);
-  Pending().insert(path);
-}
-void Unregister(const std::string& path) {
-  std::lock_guard lock(g_pendingMutex);
-  Pending().erase(path);
 }
 
 std::atomic<bool> g_unnamedAllowed{true};
@@ -100,12 +70,12 @@ class PosixOutput final : public OutputFile {
         temporary_.clear();
         throw FileError(destination_, "create", error);
       }
-      Register(temporary_);
+      RegisterPendingOutput(temporary_);
     }
     if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
       throw FileError(destination_, "replace", errno);
     }
-    Unregister(temporary_);
+    UnregisterPendingOutput(temporary_);
     temporary_.clear();
     close(fd_);
     fd_ = -1;
@@ -122,7 +92,7 @@ class PosixOutput final : public OutputFile {
     fd_ = -1;
     if (!temporary_.empty()) {
       unlink(temporary_.c_str());
-      Unregister(temporary_);
+      UnregisterPendingOutput(temporary_);
       temporary_.clear();
     }
   }
@@ -142,7 +112,7 @@ class PosixOutput final : public OutputFile {
       fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd_ >= 0) {
         temporary_ = candidate;
-        Register(temporary_);
+        RegisterPendingOutput(temporary_);
         return;
       }
       if (errno != EEXIST) break;
@@ -162,10 +132,8 @@ void UseUnnamedOutputs(bool allowed) {
   g_unnamedAllowed.store(allowed);
 }
 
-void RemovePendingOutputs() noexcept {
-  std::lock_guard lock(g_pendingMutex);
-  for (const auto& path : Pending()) unlink(path.c_str());
-  Pending().clear();
+void RemoveFileQuietly(const std::string& path) noexcept {
+  unlink(path.c_str());
 }
 
 std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {

@@ -3,8 +3,9 @@
 #ifdef _WIN32
 
 #define WIN32_LEAN_AND_MEAN
-#include <commctrl.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
 
 #include <algorithm>
 

@@ -16,9 +16,23 @@ packages=(
   clang-format clang-tidy
   # the line reader's fuzz target
   clang libclang-rt-14-dev
+  # the Windows build, tested under Wine
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64 wine32:i386
   # resources, installation and the package
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db
 )
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+
+# The 32-bit Wine comes from the i386 architecture, which apt must know before it can find it.
+refresh=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  refresh=1
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,15 +41,13 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
+if [ ${#missing[@]} -eq 0 ] && [ $refresh -eq 0 ]; then
   exit 0
 fi
 
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then
-  sudo="sudo"
-fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

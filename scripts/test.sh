@@ -6,4 +6,7 @@ bash scripts/setup.sh
 bash scripts/build.sh ci
 bash scripts/lint.sh --tidy
 bash scripts/fuzz.sh 30
+if [ "${CRATELINE_SKIP_WINDOWS:-}" != 1 ]; then
+  bash scripts/windows-test.sh
+fi
 ctest --preset ci -j 2

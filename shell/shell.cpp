@@ -2,8 +2,10 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
-#include <shlobj.h>
 #include <windows.h>
+// after windows.h, which they need
+#include <shellapi.h>
+#include <shlobj.h>
 #else
 #include <spawn.h>
 #include <sys/wait.h>

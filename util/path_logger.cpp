@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "util/event_pump.h"
+#include "util/utf8_path.h"
 
 namespace crateline::util {
 namespace {
@@ -11,10 +12,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Paths are UTF-8 text everywhere in the program; std::filesystem wants them as char8_t.
-fs::path ToPath(const std::string& text) {
+fs::path PathFromUtf8(const std::string& text) {
   return fs::path(std::u8string(text.begin(), text.end()));
 }
-std::string FromPath(const fs::path& path) {
+std::string Utf8FromPath(const fs::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
@@ -23,7 +24,7 @@ class SystemLister final : public DirectoryLister {
  public:
   bool FolderExists(const std::string& path) override {
     std::error_code error;
-    return fs::is_directory(ToPath(path), error);
+    return fs::is_directory(PathFromUtf8(path), error);
   }
   std::vector<std::string> SubFolders(const std::string& path) override { return List(path, true); }
   std::vector<std::string> Files(const std::string& path) override { return List(path, false); }
@@ -32,14 +33,14 @@ class SystemLister final : public DirectoryLister {
   static std::vector<std::string> List(const std::string& path, bool folders) {
     std::vector<std::string> names;
     std::error_code error;
-    fs::directory_iterator it(ToPath(path), error);
+    fs::directory_iterator it(PathFromUtf8(path), error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
       const fs::file_status status = it->symlink_status(error);
       if (error) break;
       const bool isFolder = fs::is_directory(status);
       const bool linkToFolder = fs::is_symlink(status) && fs::is_directory(it->status(error));
       if (linkToFolder) continue;  // never followed, never taken for a file
-      if (isFolder == folders) names.push_back(FromPath(it->path().filename()));
+      if (isFolder == folders) names.push_back(Utf8FromPath(it->path().filename()));
     }
     if (error) throw PathLoggerError("cannot list the folder \"" + path + "\": " + error.message());
     return names;

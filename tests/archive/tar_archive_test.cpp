@@ -1,9 +1,12 @@
 // The archive writer end to end: what goes in, what independent readers make of it, and what
 // is left behind when a run fails or is stopped.
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cstdio>
@@ -22,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 std::string Shell(const std::string& command, int* status = nullptr) {
   std::string out;
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -36,6 +40,7 @@ std::string Shell(const std::string& command, int* status = nullptr) {
 std::string Quote(const fs::path& path) {
   return "'" + path.string() + "'";
 }
+#endif
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -91,6 +96,7 @@ class TarArchiveTest : public ::testing::Test {
   fs::path out_;
 };
 
+#ifndef _WIN32  // links, a FIFO, and GNU tar, Python and bsdtar as readers
 TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   Write("Inbox/a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
   Write("Inbox/B.EML", Message("", "Received: from x by y; Wed, 4 Mar 2020 10:00:00 +0000\r\n"));
@@ -171,6 +177,8 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   EXPECT_EQ(verified.messages, 6u);
 }
 
+#endif
+
 TEST_F(TarArchiveTest, SameTreeSameBytesWhateverTheThreads) {
   for (int i = 0; i < 40; ++i) {
     std::string body;
@@ -217,6 +225,12 @@ TEST_F(TarArchiveTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
 }
 
+#ifdef _WIN32
+constexpr int kDiskFull = 112;  // ERROR_DISK_FULL
+#else
+constexpr int kDiskFull = ENOSPC;
+#endif
+
 // Fails like a full disk once `limit` bytes have been written.
 class FailingOutput : public platform::OutputFile {
  public:
@@ -224,7 +238,7 @@ class FailingOutput : public platform::OutputFile {
       : path_(std::move(path)), limit_(limit), discarded_(discarded) {}
   void Write(const void*, std::size_t size) override {
     written_ += size;
-    if (written_ > limit_) throw platform::FileError(path_, "write", ENOSPC);
+    if (written_ > limit_) throw platform::FileError(path_, "write", kDiskFull);
   }
   void Commit() override { ADD_FAILURE() << "a failed archive was committed"; }
   void Discard() noexcept override { *discarded_ = true; }
@@ -250,7 +264,7 @@ TEST_F(TarArchiveTest, AFullDiskFailsNamingTheDestinationAndTheReason) {
     ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
     EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
     EXPECT_NE(tar.LastError().find(Dest()), std::string::npos) << tar.LastError();
-    EXPECT_NE(tar.LastError().find("No space left on device"), std::string::npos)
+    EXPECT_NE(tar.LastError().find(platform::SystemErrorText(kDiskFull)), std::string::npos)
         << tar.LastError();
     EXPECT_TRUE(discarded);
   }
@@ -265,7 +279,7 @@ TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
   TarArchive noFolder;
   ASSERT_EQ(noFolder.AddDirectoryTree(Src()), 1);
   EXPECT_NE(noFolder.WriteCompressedArchive((out_ / "no" / "such" / "x.tgz").string()), 1);
-  EXPECT_NE(noFolder.LastError().find("no/such/x.tgz"), std::string::npos) << noFolder.LastError();
+  EXPECT_NE(noFolder.LastError().find("x.tgz"), std::string::npos) << noFolder.LastError();
 
   TarArchive empty;
   const fs::path nothing = dir_.Mkdir("nothing");
@@ -299,6 +313,7 @@ TEST_F(TarArchiveTest, UnreadableMessagesAreLeftOutAndAVanishedSourceFails) {
   }
 }
 
+#ifndef _WIN32  // the program's end is watched from a forked child
 // The window may end the program from inside an event, in the middle of a write.
 TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
   for (int i = 0; i < 5; ++i)
@@ -335,6 +350,8 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
   EXPECT_TRUE(VerifyArchive(Dest(), Src()).Ok());
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
 }
+
+#endif
 
 TEST_F(TarArchiveTest, WarnsOfLinesTheImporterRejects) {
   Write("long.eml",

@@ -1,8 +1,11 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -19,9 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::RunCli;
 
+#ifndef _WIN32
 int Sh(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str());
 }
+#endif
 
 class CliConvert : public ::testing::Test {
  protected:
@@ -61,8 +66,10 @@ TEST_F(CliConvert, RefusesToReplaceWithoutForceAndChecksItsOptions) {
   const auto refused = RunCli({"convert", Mail(), "-o", Out()});
   EXPECT_EQ(refused.status, kExitUsage);
   EXPECT_NE(refused.err.find("--force"), std::string::npos);
-  std::ifstream kept(Out());
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "keep me");
+  {
+    std::ifstream kept(Out());  // closed again: Windows replaces no file that is open
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "keep me");
+  }
 
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", Out(), "--force"}).status, kExitOk);
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", Out("x.tgz"), "--level", "max"}).status, kExitUsage);
@@ -78,6 +85,7 @@ TEST_F(CliConvert, DryRunShowsTheFoldersAndWritesNothing) {
   EXPECT_FALSE(fs::exists(Out()));
 }
 
+#ifndef _WIN32  // these make their archives with GNU tar and drive the program with signals
 TEST_F(CliConvert, VerifyCatchesArchivesTheImporterWouldMishandle) {
   // What `tar -C dir -czf x .` writes: every name starts with "./".
   ASSERT_EQ(Sh("tar -C '" + Mail() + "' -czf '" + Out("dot.tgz") + "' ."), 0);
@@ -143,6 +151,8 @@ TEST_F(CliConvert, CtrlCStopsCleanly) {
     EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos);
   }
 }
+
+#endif
 
 }  // namespace
 }  // namespace crateline::cli

@@ -24,7 +24,8 @@ TEST(CliScan, PrintsTheWindowsSummaryAndTheQueue) {
   const auto listed = RunCli({"scan", "--list", dir.folder()});
   EXPECT_EQ(listed.status, kExitOk);
   EXPECT_NE(listed.out.find("K1\t" + dir.folder()), std::string::npos);
-  EXPECT_NE(listed.out.find("\t" + dir.folder() + "Inbox/b.EML\n"), std::string::npos);
+  EXPECT_NE(listed.out.find("\t" + dir.folder() + "Inbox" + util::kPathSeparator + "b.EML\n"),
+            std::string::npos);
   EXPECT_EQ(listed.out.find("desktop.ini"), std::string::npos);
 }
 

@@ -196,7 +196,11 @@ TEST_F(SearchTest, TheFirstSearchOfARunIsWideAndNarrowFollowsTheFlags) {
   ASSERT_NE(FindFirstEntry(dir_.folder() + "caf\xc3\xa9.eml", r), kInvalidHandle);
   EXPECT_EQ(narrow, 1);
   EXPECT_EQ(r.EntryName, "caf\xc3\xa9.eml");
-  EXPECT_EQ(r.ShortName, "caf\xc3\xa9.eml");
+#ifdef _WIN32
+  EXPECT_FALSE(r.ShortName.empty());  // the volume's own 8.3 name
+#else
+  EXPECT_EQ(r.ShortName, "caf\xc3\xa9.eml");  // no 8.3 names here: the name itself
+#endif
   CloseEntrySearch(r);
   EXPECT_NE(GetEntryAttributes(dir_.folder() + "caf\xc3\xa9.eml"), kInvalidFileAttributes);
   // The narrow functions cannot reach a name outside the code page.

@@ -7,6 +7,9 @@
 #include <random>
 #include <string>
 
+#include "util/separator.h"
+#include "util/utf8_path.h"
+
 namespace crateline::testing {
 
 class TempDir {
@@ -34,19 +37,19 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The folder's path with a trailing separator, as the scan holds folder paths.
-  std::string folder() const { return path_.string() + "/"; }
+  // The folder's path (UTF-8) with a trailing separator, as the scan holds folder paths.
+  std::string folder() const { return util::Utf8FromPath(path_) + util::kPathSeparator; }
 
   // Writes a file (creating its folders) and returns its path.
   std::filesystem::path Write(const std::string& relative, const std::string& content = "x") {
-    const auto file = path_ / relative;
+    const auto file = path_ / util::PathFromUtf8(relative);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
     return file;
   }
   std::filesystem::path Mkdir(const std::string& relative) {
-    std::filesystem::create_directories(path_ / relative);
-    return path_ / relative;
+    std::filesystem::create_directories(path_ / util::PathFromUtf8(relative));
+    return path_ / util::PathFromUtf8(relative);
   }
 
  private:

@@ -1,0 +1,48 @@
+// What the system-specific output files share: the error type and the pending temporary files.
+#include "platform/pending_outputs.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "platform/file_io.h"
+
+namespace crateline::platform {
+namespace {
+std::mutex g_mutex;
+std::set<std::string>& Pending() {
+  static std::set<std::string> pending;
+  return pending;
+}
+}  // namespace
+
+FileError::FileError(const std::string& path, const std::string& action, int systemError)
+    : std::runtime_error("cannot " + action + " \"" + path + "\": " + SystemErrorText(systemError)),
+      path_(path),
+      systemError_(systemError) {}
+
+FileError::FileError(const std::string& path, const std::string& action, const std::string& reason)
+    : std::runtime_error("cannot " + action + " \"" + path + "\": " + reason),
+      path_(path),
+      systemError_(0) {}
+
+void RegisterPendingOutput(const std::string& path) {
+  // The set is made before the exit handler is registered, so that it outlives the handler.
+  static const bool registered = (Pending(), std::atexit(RemovePendingOutputs), true);
+  (void)registered;
+  std::lock_guard lock(g_mutex);
+  Pending().insert(path);
+}
+
+void UnregisterPendingOutput(const std::string& path) {
+  std::lock_guard lock(g_mutex);
+  Pending().erase(path);
+}
+
+void RemovePendingOutputs() noexcept {
+  std::lock_guard lock(g_mutex);
+  for (const auto& path : Pending()) RemoveFileQuietly(path);
+  Pending().clear();
+}
+
+}  // namespace crateline::platform
