@@ -353,6 +353,39 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
 
 #endif
 
+// A large message is streamed with the size it had when opened; one that shrinks meanwhile is
+// padded to that size and reported, and the archive stays whole.
+TEST_F(TarArchiveTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
+  const std::string line = "a line of a very large message, repeated to make it large\r\n";
+  std::string body;
+  while (body.size() < 70u * 1024 * 1024) body += line;
+  Write("big.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100", "", body));
+  bool truncated = false;
+  struct Shrinker : Recorder {
+    std::function<void(int)> onPercent;
+    void PercentDone(int percent, bool& abort) override {
+      Recorder::PercentDone(percent, abort);
+      onPercent(percent);
+    }
+  } shrinker;
+  shrinker.onPercent = [&](int percent) {
+    // Past the first 64 MiB, which are read whole: the rest is being streamed.
+    if (!truncated && percent >= 93) {
+      fs::resize_file(source_ / "big.eml", 66u * 1024 * 1024);
+      truncated = true;
+    }
+  };
+  TarArchive tar(&shrinker);
+  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ASSERT_TRUE(truncated);
+  ASSERT_EQ(tar.Report().warnings.size(), 1u);
+  EXPECT_NE(tar.Report().warnings[0].text.find("shrank"), std::string::npos);
+  const VerifyResult verified = VerifyArchive(Dest());
+  EXPECT_TRUE(verified.Ok()) << (verified.problems.empty() ? "" : verified.problems.front());
+  EXPECT_EQ(verified.messages, 1u);
+}
+
 TEST_F(TarArchiveTest, WarnsOfLinesTheImporterRejects) {
   Write("long.eml",
         Message("Tue, 3 Mar 2020 09:15:00 +0100", "", std::string(10241, 'x') + "\r\n"));
