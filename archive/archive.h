@@ -84,7 +84,7 @@ class TarArchive {
 
   void SetCompressionLevel(CompressionLevel level) { level_ = level; }
   void SetThreads(int threads) { threads_ = threads; }
-  // Stops a write in progress from another thread or a signal handler, like `abort`.
+  // Stops the write in progress from another thread, like `abort`.
   void Cancel() { cancelled_.store(true); }
   // Where the archive's bytes go (tests: a sink that fails); by default an atomic file.
   void SetOutputFactory(OutputFactory factory) { outputFactory_ = std::move(factory); }
@@ -95,6 +95,7 @@ class TarArchive {
   std::string sourceRoot_;
   std::vector<PlannedMessage> plan_;
   ArchiveReport report_;
+  std::size_t inventoryLeftOut_ = 0;  // what the walk left out, before any write
   std::string lastError_;
   CompressionLevel level_ = CompressionLevel::kDefault;
   int threads_ = 0;  // 0: one per processor

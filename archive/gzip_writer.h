@@ -9,7 +9,7 @@
 // not depend on the number of threads, so the same input gives the same bytes however many
 // threads compress it.
 //
-// Backends by level: fast uses ISA-L (level 1), default and best use libdeflate (levels 2 and
+// Backends by level: fast uses ISA-L (level 1), default and best use libdeflate (levels 1 and
 // 6); zlib stands in where those are missing.
 #pragma once
 

@@ -37,6 +37,7 @@ TarArchive::~TarArchive() = default;
 std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
   plan_.clear();
   report_ = {};
+  inventoryLeftOut_ = 0;
   lastError_.clear();
   cancelled_.store(false);
   if (OutputFormat != "gnu") {
@@ -128,6 +129,7 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
                                                   "; entries after that point are missing"});
     }
   }
+  inventoryLeftOut_ = report_.leftOut.size();
   // Byte order of the entry names (ties by source path): the bytes of the archive never depend
   // on the order in which the system lists a folder.
   std::sort(plan_.begin(), plan_.end(), [](const PlannedMessage& a, const PlannedMessage& b) {

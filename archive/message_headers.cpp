@@ -42,6 +42,7 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
@@ -206,6 +207,7 @@ bool ApplyToken(const std::string& token, DateParts& parts, std::vector<std::str
         !ParseNumber(token.substr(8, 2), d)) {
       return false;
     }
+    if (m < 1 || m > 12 || d < 1) return false;
     parts.year = y, parts.month = m, parts.day = d;
     if (token.size() > 10 && (token[10] == 'T' || token[10] == 't'))
       pending.push_back(token.substr(11));

@@ -154,7 +154,10 @@ class TarArchive::Writer {
       CannotOpen(message, error);
       return;
     }
-    const std::uint64_t size = whole ? head.size() : before.size;
+    // Streamed, the entry keeps the size the file had when opened, unless more than that was
+    // read already (the file grew meanwhile): never less than what is about to be written.
+    const std::uint64_t size =
+        whole ? head.size() : std::max<std::uint64_t>(before.size, head.size());
     if (size == 0) {
       LeaveOut(message.sourcePath, "an empty message; Zimbra rejects empty messages");
       return;
@@ -282,7 +285,9 @@ class TarArchive::Writer {
 std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
   lastError_.clear();
   report_.warnings.clear();
+  report_.leftOut.resize(inventoryLeftOut_);  // what an earlier write left out is its own
   report_.messagesWritten = report_.bytesRead = report_.unreadMessages = 0;
+  cancelled_.store(false);
   if (plan_.empty()) {
     lastError_ = sourceRoot_.empty()
                      ? "no folder was added to the archive"

@@ -10,8 +10,9 @@ namespace crateline::cli {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // the work failed or found problems
-inline constexpr int kExitUsage = 2;    // the command line or its input cannot be used
+inline constexpr int kExitFailure = 1;        // the work failed or found problems
+inline constexpr int kExitUsage = 2;          // the command line or its input cannot be used
+inline constexpr int kExitInterrupted = 130;  // stopped with Ctrl-C, as shells count it
 
 struct Streams {
   std::ostream& out;

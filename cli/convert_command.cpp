@@ -187,6 +187,10 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
     streams.err << "crateline-cli: " << writer.LastError() << "\n";
     return kExitUsage;
   }
+  if (g_interrupted != 0) {
+    streams.err << "crateline-cli: stopped; nothing was written\n";
+    return kExitInterrupted;
+  }
   std::uint64_t totalBytes = 0;
   for (const auto& message : writer.Plan()) totalBytes += message.size;
 
@@ -203,7 +207,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   progress.Close();
   if (result != 1) {
     streams.err << "crateline-cli: " << writer.LastError() << "\n";
-    return g_interrupted != 0 ? 130 : kExitFailure;
+    return g_interrupted != 0 ? kExitInterrupted : kExitFailure;
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();

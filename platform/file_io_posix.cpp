@@ -37,8 +37,10 @@ class PosixOutput final : public OutputFile {
       : destination_(destination), folder_(FolderOf(destination)) {
 #ifdef O_TMPFILE
     // An unnamed file vanishes with the process, however it ends.
-    if (g_unnamedAllowed.load())
+    // It is given its name through /proc at the end, so it is used only where /proc is there.
+    if (g_unnamedAllowed.load() && access("/proc/self/fd", X_OK) == 0) {
       fd_ = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    }
 #endif
     if (fd_ < 0) OpenNamedTemporary();
   }

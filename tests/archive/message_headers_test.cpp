@@ -47,6 +47,8 @@ const DateCase kDates[] = {
     {"Tue, 31 Feb 2020 09:15:00 +0100", 0},
     {"Tue, 3 Xyz 2020 09:15:00 +0100", 0},
     {"Tue, 3 Mar 2020 25:15:00 +0100", 0},
+    {"2020-13-01T10:00:00Z", 0},
+    {"2020-02-30 10:00:00", 0},
 };
 
 TEST(ParseMailDate, RealWorldForms) {
