@@ -295,6 +295,8 @@ class GzipWriter::Pipeline {
     // Every compressor is made here, so that one that cannot be made fails the write at once
     // instead of a worker failing the jobs it takes.
     std::vector<std::unique_ptr<ChunkCompressor>> compressors;
+    compressors.reserve(static_cast<std::size_t>(threads));
+    workers_.reserve(static_cast<std::size_t>(threads));
     for (int i = 0; i < threads; ++i) compressors.push_back(MakeCompressor(backend));
     try {
       for (auto& compressor : compressors) {
