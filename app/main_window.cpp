@@ -328,8 +328,10 @@ void FrmStep1::CmdAddFolder_Click() {
   }
   if (SourcePath.back() != scan::kSeparator) SourcePath += scan::kSeparator;
 
+  // Nothing else starts while the scan runs: the events it pumps could click a button.
   busy_ = true;
   CmdAddFolder->setEnabled(false);
+  CmdConvertTGZ->setEnabled(false);
   desktop_.SetWaitPointer(true);
   util::PumpEvents();
   SetLabelText(LblSource, LiteralText(SourcePath));
@@ -378,6 +380,7 @@ bool FrmStep1::IfFolderEmpty(const std::string& MyPath) {
 }
 
 void FrmStep1::CmdConvertTGZ_Click() {
+  if (busy_) return;  // a scan or a run is under way
   TimeStamp = util::TimeStamp(desktop_.LocalNow());
   const SaveRequest request{"Zimbra Mailboxe(s) (*.tgz)", "*.tgz",
                             "ZimbraMailbox" + TimeStamp + ".tgz"};
@@ -388,10 +391,11 @@ void FrmStep1::CmdConvertTGZ_Click() {
   SetLabelText(LblDestination, LiteralText(DestinationPath));
   CmdConvertTGZ->setText("Please Wait...");
   ProgressBar_tgz->setRange(0, 100);
-  util::PumpEvents();
-  CmdConvertTGZ->setEnabled(false);
+  // Locked before the events are pumped, so that a second click cannot start a second run.
   busy_ = true;
+  CmdConvertTGZ->setEnabled(false);
   CmdAddFolder->setEnabled(false);
+  util::PumpEvents();
 
   myTar = std::make_unique<archive::TarArchive>(this);
   myTar->OutputFormat = "gnu";

@@ -45,7 +45,9 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
     return 0;
   }
   std::string root = path;
-  while (root.size() > 1 && root.back() == scan::kSeparator) root.pop_back();
+  while (root.size() > 1 && root.back() == scan::kSeparator && root[root.size() - 2] != ':') {
+    root.pop_back();  // a drive root ("C:\\") keeps its separator: "C:" is another folder
+  }
   const std::uint32_t attributes = scan::GetEntryAttributes(root);
   if (attributes == platform::kInvalidFileAttributes) {
     lastError_ = "cannot read the folder \"" + root +
@@ -56,7 +58,7 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
     lastError_ = "\"" + root + "\" is not a folder";
     return 0;
   }
-  root += scan::kSeparator;
+  if (root.back() != scan::kSeparator) root += scan::kSeparator;
   sourceRoot_ = root;
 
   std::set<std::string> notesSeen;

@@ -15,7 +15,9 @@ namespace {
 // but a script must be able to tell "no messages" from "wrong folder".
 bool CheckFolder(const std::string& folder, std::ostream& err) {
   // Asked without the trailing separator, so that a file is named as one.
-  const std::string entry = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+  // (A drive root keeps it: "C:" alone names the drive's current folder, not its root.)
+  std::string entry = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
+  if (!entry.empty() && entry.back() == ':') entry = folder;
   const std::uint32_t attributes = scan::GetEntryAttributes(entry);
   if (attributes == platform::kInvalidFileAttributes) {
     err << "crateline-cli: cannot scan \"" << folder

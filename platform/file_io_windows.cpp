@@ -56,8 +56,10 @@ class WindowsOutput final : public OutputFile {
     for (int attempt = 0; attempt < 16 && handle_ == INVALID_HANDLE_VALUE; ++attempt) {
       temporary_ =
           FolderOf(destination) + "\\." + name + "." + std::to_string(random()) + ".partial";
-      handle_ = CreateFileW(W(SystemPath(temporary_)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_HIDDEN, nullptr);
+      // FILE_SHARE_DELETE: the program may end mid-write from inside an event, with this
+      // handle still open; the exit handler's delete must still take the file away.
+      handle_ = CreateFileW(W(SystemPath(temporary_)), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
       if (handle_ == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
     }
     if (handle_ == INVALID_HANDLE_VALUE) {

@@ -110,15 +110,17 @@ SystemCalls NativeSystemCalls() {
   calls.SetLastError = [](std::uint32_t code) { ::SetLastError(code); };
   calls.FormatMessageW = [](std::uint32_t flags, std::uint32_t id, std::uint32_t language,
                             char16_t* buffer, std::uint32_t size) {
+    // With no inserts to give, a message holding "%1" would be read through a null argument
+    // list: the system is told to leave inserts as they stand.
     DWORD_PTR zero = 0;
-    return static_cast<std::uint32_t>(::FormatMessageW(flags, &zero, id, language, Wide(buffer),
-                                                       size, reinterpret_cast<va_list*>(&zero)));
+    return static_cast<std::uint32_t>(::FormatMessageW(flags | FORMAT_MESSAGE_IGNORE_INSERTS, &zero,
+                                                       id, language, Wide(buffer), size, nullptr));
   };
   calls.FormatMessageA = [](std::uint32_t flags, std::uint32_t id, std::uint32_t language,
                             char* buffer, std::uint32_t size) {
     DWORD_PTR zero = 0;
-    return static_cast<std::uint32_t>(::FormatMessageA(flags, &zero, id, language, buffer, size,
-                                                       reinterpret_cast<va_list*>(&zero)));
+    return static_cast<std::uint32_t>(::FormatMessageA(flags | FORMAT_MESSAGE_IGNORE_INSERTS, &zero,
+                                                       id, language, buffer, size, nullptr));
   };
   calls.FindFirstFileW = [](const char16_t* path, FindDataW& data) {
     WIN32_FIND_DATAW system{};

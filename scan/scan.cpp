@@ -35,6 +35,11 @@ template <typename Visit>
 void ForEachEntry(const std::string& spec, Visit visit, bool pumpOnceFirst) {
   SearchRecord record;
   if (FindFirstEntry(spec, record) == platform::kInvalidHandle) return;
+  // A visit that throws (a counter at its limit) must not leave the search open.
+  struct CloseOnExit {
+    SearchRecord& record;
+    ~CloseOnExit() { CloseEntrySearch(record); }  // no system call once the listing ended
+  } closer{record};
   if (pumpOnceFirst) PumpEvents();
   do {
     PumpEvents();

@@ -34,25 +34,30 @@ void SetFolderPicker(FolderPicker picker) {
 
 #ifdef _WIN32
 
+// The wide entry points: the narrow ones would turn every character outside the ANSI code page
+// into "?", and the scan would then look for a folder that does not exist.
 std::string ChooseFolder(std::uintptr_t owner, const std::string& title) {
   if (Picker()) return Picker()(owner, title);
-  // The narrow entry points, as the program always used them: text in the ANSI code page.
-  std::string narrowTitle = platform::Utf8ToAnsi(title);
-  BROWSEINFOA request{};
+  const std::u16string wideTitle = platform::Utf8ToUtf16(title);
+  BROWSEINFOW request{};
   request.hwndOwner = reinterpret_cast<HWND>(owner);
-  request.lpszTitle = lstrcatA(narrowTitle.data(), "");
+  request.lpszTitle = reinterpret_cast<const wchar_t*>(wideTitle.c_str());
   request.ulFlags = BIF_RETURNONLYFSDIRS;
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&request);
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&request);
   if (item == nullptr) return {};
-  char buffer[MAX_PATH] = {};
-  SHGetPathFromIDListA(item, buffer);
+  wchar_t buffer[MAX_PATH] = {};
+  const BOOL found = SHGetPathFromIDListW(item, buffer);
   CoTaskMemFree(item);
-  return platform::AnsiToUtf8(std::string(buffer, strnlen(buffer, MAX_PATH)));
+  if (!found) return {};
+  return platform::Utf16ToUtf8(
+      std::u16string(reinterpret_cast<const char16_t*>(buffer), wcsnlen(buffer, MAX_PATH)));
 }
 
 void ShellOpen(const std::string& target) {
   if (target.empty()) return;
-  ShellExecuteA(nullptr, "open", platform::Utf8ToAnsi(target).c_str(), "", "", SW_SHOWNORMAL);
+  const std::u16string wide = platform::Utf8ToUtf16(target);
+  ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t*>(wide.c_str()), L"", L"",
+                SW_SHOWNORMAL);
 }
 
 #else

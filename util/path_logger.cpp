@@ -38,7 +38,8 @@ class SystemLister final : public DirectoryLister {
       const fs::file_status status = it->symlink_status(error);
       if (error) break;
       const bool isFolder = fs::is_directory(status);
-      const bool linkToFolder = fs::is_symlink(status) && fs::is_directory(it->status(error));
+      std::error_code dangling;  // a link to nothing is no folder, and no reason to stop
+      const bool linkToFolder = fs::is_symlink(status) && fs::is_directory(it->status(dangling));
       if (linkToFolder) continue;  // never followed, never taken for a file
       if (isFolder == folders) names.push_back(Utf8FromPath(it->path().filename()));
     }

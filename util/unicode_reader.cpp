@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "util/utf8_path.h"
+
 namespace crateline::util {
 namespace {
 
@@ -61,13 +63,22 @@ void UnicodeReader::OpenFile(const std::string& fileName, const std::u16string& 
     throw UnicodeReaderError(kErrorFileAlreadyOpen,
                              "the reader already has \"" + fileName_ + "\" open");
   }
+#ifdef _WIN32
+  // The name is UTF-8; the narrow fopen would read it in the ANSI code page.
+  std::FILE* file = _wfopen(PathFromUtf8(fileName).c_str(), L"rb");
+#else
   std::FILE* file = std::fopen(fileName.c_str(), "rb");
+#endif
   if (file == nullptr) SystemFailure("cannot open", fileName);
   if (std::fseek(file, 0, SEEK_END) != 0) {
     std::fclose(file);
     SystemFailure("cannot read", fileName);
   }
-  const long length = std::ftell(file);
+#ifdef _WIN32
+  const std::int64_t length = _ftelli64(file);  // a long is 32 bits there
+#else
+  const std::int64_t length = std::ftell(file);
+#endif
   std::rewind(file);
   file_ = file;
   fileName_ = fileName;

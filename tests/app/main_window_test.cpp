@@ -12,6 +12,7 @@
 #include "fake_desktop.h"
 #include "scan/scan.h"
 #include "support/temp_dir.h"
+#include "util/event_pump.h"
 
 namespace crateline::app {
 namespace {
@@ -159,6 +160,39 @@ TEST_F(WindowTest, ChoosingAFolderCountsItsMessagesAndFolders) {
   ExpectBox(desktop_.boxes.back(), "0 Messages Queued for Conversion.", "Brakmoor Crateline",
             BoxIcon::kNone);
   EXPECT_FALSE(window_->CmdConvertTGZ->isEnabled());
+}
+
+TEST_F(WindowTest, NothingStartsInsideAScanOrARun) {
+  MakeMailbox();
+  ChooseMailbox();  // Start Conversion is enabled now
+  desktop_.savePath = Destination();
+  int clicks = 0;
+  {
+    // The events the scan pumps bring clicks on both buttons.
+    util::ScopedEventPump clicker([&] {
+      if (window_->CmdAddFolder->isEnabled()) return;  // only while the scan runs
+      ++clicks;
+      window_->CmdConvertTGZ_Click();
+      window_->CmdAddFolder_Click();
+    });
+    window_->CmdAddFolder_Click();
+  }
+  EXPECT_GT(clicks, 0);
+  EXPECT_TRUE(desktop_.saveRequests.empty());
+  EXPECT_EQ(desktop_.folderTitles.size(), 2u);  // the first choice and this one, no nested one
+  EXPECT_EQ(window_->MessageCount, 12);
+
+  clicks = 0;
+  {
+    util::ScopedEventPump clicker([&] {
+      if (window_->CmdAddFolder->isEnabled()) return;  // only while the run is under way
+      ++clicks;
+      window_->CmdConvertTGZ_Click();
+    });
+    window_->CmdConvertTGZ_Click();
+  }
+  EXPECT_GT(clicks, 0);
+  EXPECT_EQ(desktop_.saveRequests.size(), 1u);  // one run, however often the button was hit
 }
 
 TEST_F(WindowTest, ACancelledPickerResetsTheLabels) {
