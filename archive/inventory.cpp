@@ -84,7 +84,7 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
       const std::uint32_t bits = record.Attributes;
       bool renamed = false;
       const std::string text = EntryText(name, renamed);
-      if ((bits & platform::kAttrReparsePoint) != 0) {
+      if (scan::IsLink(bits, record.ReparseTag)) {
         report_.leftOut.push_back({full, (bits & platform::kAttrDirectory) != 0
                                              ? "a link to a folder; links are not followed"
                                              : "a link; links are not followed"});

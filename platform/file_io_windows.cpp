@@ -136,9 +136,11 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  // Links were left out when the tree was walked; other reparse points (a cloud placeholder)
+  // are opened as the file they stand for.
   const HANDLE h =
       CreateFileW(W(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                  OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw FileError(path, "open", static_cast<int>(GetLastError()));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(h, &info)) {
@@ -146,7 +148,7 @@ InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
     CloseHandle(h);
     throw FileError(path, "read", error);
   }
-  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     CloseHandle(h);
     throw FileError(path, "read", "it is not a regular file");
   }

@@ -346,6 +346,7 @@ void FillFindData(const struct stat& st, const std::string& name, std::uint32_t 
     data.nFileSizeHigh = static_cast<std::uint32_t>(size >> 32);
     data.nFileSizeLow = static_cast<std::uint32_t>(size);
   }
+  if (S_ISLNK(st.st_mode)) data.dwReserved0 = kReparseTagSymlink;
   CopyName(name, data.cFileName);
 }
 

@@ -25,6 +25,11 @@ inline constexpr std::uint32_t kAttrNormal = 0x80;
 inline constexpr std::uint32_t kAttrReparsePoint = 0x400;
 inline constexpr std::uint32_t kAttrCompressed = 0x800;
 
+// Reparse tags of links. Other reparse points (cloud placeholders, deduplicated files) hold
+// the entry itself and are not links.
+inline constexpr std::uint32_t kReparseTagMountPoint = 0xA0000003;  // junctions
+inline constexpr std::uint32_t kReparseTagSymlink = 0xA000000C;
+
 // System error codes the program meets.
 inline constexpr std::uint32_t kErrorSuccess = 0;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
@@ -71,7 +76,7 @@ struct SystemTime {
   std::uint16_t wMilliseconds = 0;
 };
 
-// WIN32_FIND_DATAW and WIN32_FIND_DATAA, reserved words left out.
+// WIN32_FIND_DATAW and WIN32_FIND_DATAA; of the reserved words only the reparse tag is kept.
 template <typename Char>
 struct BasicFindData {
   std::uint32_t dwFileAttributes = 0;
@@ -80,6 +85,7 @@ struct BasicFindData {
   FileTime ftLastWriteTime;
   std::uint32_t nFileSizeHigh = 0;
   std::uint32_t nFileSizeLow = 0;
+  std::uint32_t dwReserved0 = 0;  // the reparse tag, when the reparse-point bit is set
   Char cFileName[kMaxPath] = {};
   Char cAlternateFileName[14] = {};
 };

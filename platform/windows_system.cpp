@@ -29,6 +29,7 @@ void CopyFindData(const Theirs& from, Ours& to) {
   to.ftLastWriteTime = {from.ftLastWriteTime.dwLowDateTime, from.ftLastWriteTime.dwHighDateTime};
   to.nFileSizeHigh = from.nFileSizeHigh;
   to.nFileSizeLow = from.nFileSizeLow;
+  to.dwReserved0 = from.dwReserved0;
   std::copy(std::begin(from.cFileName), std::end(from.cFileName), to.cFileName);
   std::copy(std::begin(from.cAlternateFileName), std::end(from.cAlternateFileName),
             to.cAlternateFileName);

@@ -30,7 +30,7 @@ void Advance(std::int32_t& counter, const char* what) {
   ++counter;
 }
 
-// Calls visit(name) for every entry a search for spec lists; nothing when it lists nothing.
+// Calls visit(record) for every entry a search for spec lists; nothing when it lists nothing.
 template <typename Visit>
 void ForEachEntry(const std::string& spec, Visit visit, bool pumpOnceFirst) {
   SearchRecord record;
@@ -43,7 +43,7 @@ void ForEachEntry(const std::string& spec, Visit visit, bool pumpOnceFirst) {
   if (pumpOnceFirst) PumpEvents();
   do {
     PumpEvents();
-    visit(record.EntryName);  // already cut at its first NUL
+    visit(record);  // its EntryName is already cut at its first NUL
   } while (FindNextEntry(record));
 }
 
@@ -54,13 +54,14 @@ std::vector<std::string> ScanOneFolder(const std::string& folder, const std::str
   std::vector<std::string> subfolders;
   ForEachEntry(
       folder + "*",
-      [&](const std::string& name) {
+      [&](const SearchRecord& entry) {
+        const std::string& name = entry.EntryName;
         if (IsDotName(name)) return;
         PumpEvents();
         const std::uint32_t attributes = GetEntryAttributes(folder + name);
         if ((attributes & platform::kAttrDirectory) == 0) return;
         const bool unreadable = attributes == platform::kInvalidFileAttributes;
-        if (!unreadable && (attributes & platform::kAttrReparsePoint) != 0) return;
+        if (!unreadable && IsLink(attributes, entry.ReparseTag)) return;
         PumpEvents();
         subfolders.push_back(name);
         Advance(folderCounter, "folders");
@@ -69,7 +70,8 @@ std::vector<std::string> ScanOneFolder(const std::string& folder, const std::str
 
   ForEachEntry(
       folder + pattern,
-      [&](const std::string& name) {
+      [&](const SearchRecord& entry) {
+        const std::string& name = entry.EntryName;
         const std::uint32_t attributes = GetEntryAttributes(folder + name);
         if (IsDotName(name) || (attributes & platform::kAttrDirectory) != 0) return;
         PumpEvents();

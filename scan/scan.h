@@ -39,8 +39,9 @@ class CounterOverflowError : public std::overflow_error {
 // next message receives (callers start it at 1; it ends at the count + 1); folderCounter gains
 // one for every folder found below the starting one (callers start it at 0).
 //
-// Links to folders (symbolic links, junctions: the reparse-point bit) are neither counted nor
-// entered, so a link cycle cannot make the scan run without bound. An entry whose attributes
+// Links to folders (symbolic links and junctions, by their reparse tag) are neither counted
+// nor entered, so a link cycle cannot make the scan run without bound; other reparse points
+// (a cloud-synchronised folder) are folders like any other. An entry whose attributes
 // cannot be read is taken for a folder: counted, and entered (which lists nothing).
 void ScanMessageFolder(std::string folderPath, const std::string& pattern,
                        std::int32_t& messageCounter, std::int32_t& folderCounter,

@@ -31,6 +31,7 @@ void FillCurrentEntry(const BasicFindData<Char>& data, SearchRecord& record) {
   record.ShortName = TextOf(data.cAlternateFileName, std::size(data.cAlternateFileName));
   FillEntryNames(record);
   record.Attributes = data.dwFileAttributes;
+  record.ReparseTag = (data.dwFileAttributes & kAttrReparsePoint) != 0 ? data.dwReserved0 : 0;
   SetEntryKind(record);
   ConvertFileTime(data.ftCreationTime, record.Created);
   ConvertFileTime(data.ftLastAccessTime, record.LastAccessed);

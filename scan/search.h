@@ -45,6 +45,7 @@ struct SearchRecord {
   std::string ShortName;  // 8.3 name, or the name itself where the volume keeps none
   std::string Extension;  // after the last "."; empty without one
   std::uint32_t Attributes = 0;
+  std::uint32_t ReparseTag = 0;  // with the reparse-point bit: what kind of reparse point
   bool IsFolder = false;
   bool IsFile = false;
   EntryTime Created;
@@ -84,6 +85,14 @@ void SetEntryKind(SearchRecord& record);
 void ConvertFileTime(const platform::FileTime& time, EntryTime& out);
 void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, SearchRecord& record);
 std::uint64_t GetEntryCompressedSize(SearchRecord& record);
+
+// Whether an entry is a symbolic link or a junction (not a cloud placeholder or a deduplicated
+// file, which carry the reparse-point bit too but hold the entry itself).
+constexpr bool IsLink(std::uint32_t attributes, std::uint32_t reparseTag) {
+  return (attributes & platform::kAttrReparsePoint) != 0 &&
+         (reparseTag == platform::kReparseTagSymlink ||
+          reparseTag == platform::kReparseTagMountPoint);
+}
 
 // The unsigned 64-bit value of two 32-bit words, exact.
 constexpr std::uint64_t MakeLargeNumber(std::uint32_t low, std::uint32_t high) {

@@ -118,6 +118,40 @@ TEST_F(ScanTest, LinksToFoldersAreNotFollowed) {
 
 #endif
 
+// A cloud-synchronised folder carries the reparse-point bit with a tag that is no link's.
+TEST_F(ScanTest, AReparsePointThatIsNoLinkIsAFolderLikeAnyOther) {
+  dir_.Write("cloud/a.eml");
+  dir_.Write("link/b.eml");
+  SystemCalls calls = CurrentSystemCalls();
+  const auto tag = [](FindDataW& data) {
+    const std::u16string name(data.cFileName);
+    if (name == u"cloud" || name == u"link") {
+      data.dwFileAttributes |= kAttrReparsePoint;
+      data.dwReserved0 = name == u"cloud" ? 0x9000601Au : kReparseTagMountPoint;
+    }
+  };
+  calls.FindFirstFileW = [real = calls.FindFirstFileW, tag](const char16_t* p, FindDataW& d) {
+    const SearchHandle h = real(p, d);
+    if (h != kInvalidHandle) tag(d);
+    return h;
+  };
+  calls.FindNextFileW = [real = calls.FindNextFileW, tag](SearchHandle h, FindDataW& d) {
+    const int found = real(h, d);
+    if (found != 0) tag(d);
+    return found;
+  };
+  calls.GetFileAttributesW = [real = calls.GetFileAttributesW](const char16_t* p) {
+    const std::uint32_t bits = real(p);
+    const std::string path = Utf16ToUtf8(p);
+    const bool marked = path.ends_with("cloud") || path.ends_with("link");
+    return marked && bits != kInvalidFileAttributes ? bits | kAttrReparsePoint : bits;
+  };
+  ScopedSystemCalls scope(calls);
+  const auto result = Scan(dir_.folder());
+  EXPECT_EQ(Queue(), (std::vector<std::string>{"K1 cloud/a.eml"}));
+  EXPECT_EQ(result.folders, 1);  // the junction is neither counted nor entered
+}
+
 TEST_F(ScanTest, AnUnlistableFolderIsCountedAndContributesNothing) {
   dir_.Write("open/a.eml");
   dir_.Write("locked/b.eml");
