@@ -294,7 +294,6 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
                      : "there are no messages to archive in \"" + sourceRoot_ + "\"";
     return 0;
   }
-  const std::size_t leftOutBefore = report_.leftOut.size();
   std::unique_ptr<platform::OutputFile> out;
   try {
     out = outputFactory_ ? outputFactory_(path) : platform::CreateAtomicOutput(path);
@@ -310,7 +309,7 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
     lastError_ = e.what();
   }
   if (out) out->Discard();
-  report_.leftOut.resize(leftOutBefore);  // the messages the failed run left out are moot
+  report_.leftOut.resize(inventoryLeftOut_);  // what the failed run left out is moot
   return 0;
 }
 
