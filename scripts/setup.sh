@@ -18,8 +18,10 @@ packages=(
   clang libclang-rt-14-dev
   # the Windows build, tested under Wine
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64 wine32:i386
-  # resources, installation and the package
-  binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db
+  # resources, installation and the package (CPack reads the programs' libraries with file)
+  binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db file
+  # the window in a real X server, for screenshots and trying it by hand
+  xvfb xauth
 )
 
 sudo=""

@@ -25,7 +25,28 @@ def read(path):
         return f.read()
 
 
+# The tools these tests need, and the Debian package that brings each: a missing tool fails
+# the test with the package to install, it never skips it.
+PACKAGES = {
+    "x86_64-w64-mingw32-windres": "binutils-mingw-w64-x86-64",
+    "desktop-file-validate": "desktop-file-utils",
+    "appstreamcli": "appstream",
+    "man": "man-db",
+    "dpkg-deb": "dpkg",
+    "dpkg-shlibdeps": "dpkg-dev",
+    "file": "file",
+    "cpack": "cmake",
+}
+
+
+def need(tool):
+    if shutil.which(tool) is None:
+        raise AssertionError(f"'{tool}' is missing: install the Debian package "
+                             f"{PACKAGES.get(tool, tool)} (scripts/setup.sh does)")
+
+
 def run(*command, **kwargs):
+    need(command[0])
     return subprocess.run(command, check=True, capture_output=True, text=True, **kwargs).stdout
 
 
@@ -113,7 +134,6 @@ def parse_version_block(data, offset=0):
     return key, value, children, length
 
 
-@unittest.skipIf(shutil.which("x86_64-w64-mingw32-windres") is None, "no mingw resource compiler")
 class ResourceScript(unittest.TestCase):
     def test_compiles_to_the_resources_the_program_carries(self):
         with tempfile.TemporaryDirectory() as scratch:
@@ -176,6 +196,9 @@ class Installation(unittest.TestCase):
             self.assertIn("EXIT STATUS", page)
 
     def test_debian_package_installs_and_runs(self):
+        # CPack reads the programs' libraries with these to write the package's dependencies.
+        need("file")
+        need("dpkg-shlibdeps")
         with tempfile.TemporaryDirectory() as scratch:
             run("cpack", "-G", "DEB", "-B", scratch, "--config", os.path.join(BUILD, "CPackConfig.cmake"))
             debs = [f for f in os.listdir(scratch) if f.endswith(".deb")]
