@@ -15,6 +15,7 @@
 #include "scan/scan.h"
 #include "util/event_pump.h"
 #include "util/time_stamp.h"
+#include "util/utf8_path.h"
 
 namespace crateline::app {
 
@@ -386,6 +387,13 @@ void FrmStep1::CmdConvertTGZ_Click() {
                             "ZimbraMailbox" + TimeStamp + ".tgz"};
   const std::optional<std::string> chosen = desktop_.AskSaveFile(this, request);
   if (!chosen || chosen->empty()) return;
+  // Never inside the mail being converted: nothing of the source is ever written.
+  if (util::PathIsInside(*chosen, SourcePath)) {
+    Box("The archive cannot be saved inside the folder being converted:\r\n\"" + *chosen +
+            "\"\r\nChoose a folder outside \"" + SourcePath + "\".",
+        kAppTitle, BoxIcon::kInformation);
+    return;
+  }
   DestinationPath = *chosen;
   CmdOpen->setEnabled(true);
   SetLabelText(LblDestination, LiteralText(DestinationPath));
@@ -427,14 +435,17 @@ void FrmStep1::CmdConvertTGZ_Click() {
         "Completed...", BoxIcon::kInformation);
     const archive::ArchiveReport& report = myTar->Report();
     if (!report.Empty()) {
-      const std::string reportPath =
-          archive::WriteReportBeside(DestinationPath, SourcePath, report);
-      Box(std::to_string(report.leftOut.size()) + " item(s) were left out, " +
-              std::to_string(report.repaired.size()) + " folder name(s) repaired and " +
-              std::to_string(report.warnings.size()) + " warning(s) given.\r\n" +
-              (reportPath.empty() ? "The report could not be written beside the archive."
-                                  : "The report is in \"" + reportPath + "\"."),
-          kAppTitle, BoxIcon::kInformation);
+      std::string where;
+      try {
+        where = "The report is in \"" +
+                archive::WriteReportBeside(DestinationPath, SourcePath, report) + "\".";
+      } catch (const std::exception& error) {
+        where = std::string("The report could not be written beside the archive: ") + error.what();
+      }
+      Box(archive::ReportSummary(report) + "\r\n" + where, kAppTitle, BoxIcon::kInformation);
+    } else {
+      std::error_code ignored;
+      std::filesystem::remove(util::PathFromUtf8(archive::ReportPathFor(DestinationPath)), ignored);
     }
   } catch (const std::exception&) {
     Box("Zimbra Mailbox File Creation Error !", "File Error", BoxIcon::kInformation);

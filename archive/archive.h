@@ -1,18 +1,18 @@
-// TarArchive: writes a folder tree's messages as one gzip-compressed GNU tar that Zimbra's
+// TarArchive: writes a mail store's messages as one gzip-compressed GNU tar that Zimbra's
 // "Import" takes as the user's mail, folder by folder.
 //
-// Use: AddDirectoryTree(folder), then WriteCompressedArchive(file); each returns 1 on success
-// (LastError() says why not). While the write runs, the listener hears PercentDone and
-// ProgressInfo on the calling thread, at least ten times a second; its handlers may pump
+// Use: AddDirectoryTree(source), then WriteCompressedArchive(file); each returns 1 on success
+// (LastError() says why not). AddDirectoryTree reads the store (mailbox/) and plans the archive:
+// the Zimbra folder of every message, repaired and merged as Zimbra would find it, and what is
+// left out and why. While either call runs, the listener hears ProgressInfo (and, writing,
+// PercentDone) on the calling thread, at least ten times a second; its handlers may pump
 // window events, may set `abort`, and may end the program (no file is left then either).
 //
-// Only messages go in: regular files named *.eml (any case), stored with a lower-case ".eml".
-// Everything else is left out and reported (other files, links, devices, empty messages,
-// messages of 2 GiB or more), as are messages that cannot be read. Each entry's time is the
-// message's Date (else its newest Received date, else the file's time); its mode is 0644, or
-// 0444 when the message's headers say it is unread. Folder names the importer would reject
-// are repaired. Entries come in byte order of their names, so the same tree always gives the
-// same bytes. The archive is written beside the destination and put there only when complete.
+// Only messages go in, stored with a lower-case ".eml". Each entry's time is the message's Date
+// (else its newest Received date, else the file's time); its mode is 0644, or 0444 when the
+// message is unread. Entries come in byte order of folder and name, so the same store always
+// gives the same bytes. The archive is written beside the destination and put there only when
+// complete. The report says what was left out, damaged, repaired and warned about.
 #pragma once
 
 #include <atomic>
@@ -20,9 +20,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "archive/gzip_writer.h"
+#include "archive/zimbra_names.h"
+#include "mailbox/mailbox.h"
 #include "platform/file_io.h"
 
 namespace crateline::archive {
@@ -34,36 +37,89 @@ class TarArchiveListener {
   virtual void ProgressInfo(const std::string& name, const std::string& value) = 0;
 };
 
+// A line of the report: what (a path, or PATH:OFFSET for a message inside a file) and why.
+using ReportLine = mailbox::Item;
+
 struct PlannedMessage {
-  std::string sourcePath;
-  std::string entryName;  // folder path, '/', file name
-  std::string folder;     // the Zimbra folder it lands in ("" is the archive root: Inbox)
-  std::uint64_t size = 0;
-  std::int64_t fileTime = 0;
+  std::uint32_t message = 0;  // Plan::inventory.messages
+  std::uint32_t folder = 0;   // Plan::folders
+  std::string name;           // the entry's file name, unique in its folder
 };
 
-struct ReportLine {
-  std::string path;
-  std::string text;
+// What an archive of a store will hold: the store's inventory, the Zimbra folder path of each
+// of its folders, and the messages in the order they are written.
+struct Plan {
+  mailbox::Inventory inventory;
+  std::vector<std::string> folders;      // archive folder paths; "" is the root (Inbox)
+  std::vector<PlannedMessage> messages;  // in archive order
+  std::vector<ReportLine> leftOut;       // the inventory's, and what Zimbra cannot take
+  std::vector<ReportLine> repaired;      // folders repaired or merged, names escaped
+
+  std::string EntryName(const PlannedMessage& message) const;
+  const mailbox::Message& Source(const PlannedMessage& message) const {
+    return inventory.messages[message.message];
+  }
+  std::uint64_t TotalBytes() const;
+  // Messages per folder, as Zimbra will show them (folders it finds the same are one row).
+  std::vector<FolderCount> FolderTable() const;
+};
+
+// Plans the archive of an inventory.
+Plan MakePlan(mailbox::Inventory inventory);
+
+// Counts messages by folder as Zimbra shows them: folders whose keys are equal are one row,
+// named as the first of them; rows in byte order of their names.
+class FolderTally {
+ public:
+  void Add(const std::string& archiveFolder, std::uint64_t messages = 1);
+  std::vector<FolderCount> Rows() const;
+
+ private:
+  std::vector<FolderCount> rows_;
+  std::unordered_map<std::string, std::size_t> index_;  // Zimbra's key → row
 };
 
 struct ArchiveReport {
-  std::vector<ReportLine> leftOut;   // not archived
+  std::vector<ReportLine> leftOut;   // messages not archived, and places not read
+  std::vector<ReportLine> damaged;   // archived, but changed while read: the copy may differ
+  std::vector<ReportLine> notMail;   // files that hold no mail
   std::vector<ReportLine> repaired;  // archived under a changed folder or name
   std::vector<ReportLine> warnings;  // archived, but Zimbra may not take it as it is
+  std::vector<std::string> notes;    // what was passed over as a whole
+  std::vector<FolderCount> folders;  // what was written, by folder
   std::uint64_t messagesWritten = 0;
   std::uint64_t bytesRead = 0;
   std::uint64_t unreadMessages = 0;
-  bool Empty() const { return leftOut.empty() && repaired.empty() && warnings.empty(); }
+  // Every message found is in the archive as it was read.
+  bool Complete() const { return leftOut.empty() && damaged.empty(); }
+  bool Empty() const {
+    return Complete() && notMail.empty() && repaired.empty() && warnings.empty() && notes.empty();
+  }
 };
 
-// The report as the text the command line prints and writes beside the archive.
+// The report as the text the command line prints and writes beside the archive. Paths are
+// shown with control characters escaped (SafeText), so the text is safe on a terminal.
 std::string FormatReport(const ArchiveReport& report);
 
-// Writes the report beside the archive ("mail.tgz" → "mail.report.txt") and returns its path,
-// or empty text when it could not be written.
-std::string WriteReportBeside(const std::string& archivePath, const std::string& sourceFolder,
+// One sentence that counts what the report holds, e.g. "2 message(s) or folder(s) left out and
+// 1 warning(s)."; empty when it holds nothing.
+std::string ReportSummary(const ArchiveReport& report);
+
+// Text safe to print: control characters (C0, DEL, C1), bytes that are not UTF-8 and the
+// characters that reorder text on screen are written as \xNN or \u{NNNN}.
+std::string SafeText(const std::string& text);
+
+// The report's path for an archive: "mail.tgz" → "mail.report.txt".
+std::string ReportPathFor(const std::string& archivePath);
+
+// Writes the report beside the archive, whole or not at all (it replaces what was there);
+// returns its path. Throws platform::FileError when it cannot be written completely.
+std::string WriteReportBeside(const std::string& archivePath, const std::string& source,
                               const ArchiveReport& report);
+
+// What a report beside an archive names as left out or damaged, by the text it shows; empty
+// when there is no report.
+std::vector<std::string> ReadReportedMessages(const std::string& archivePath);
 
 class TarArchive {
  public:
@@ -80,10 +136,12 @@ class TarArchive {
 
   const std::string& LastError() const { return lastError_; }
   const ArchiveReport& Report() const { return report_; }
-  const std::vector<PlannedMessage>& Plan() const { return plan_; }
+  const archive::Plan& Plan() const { return plan_; }
 
   void SetCompressionLevel(CompressionLevel level) { level_ = level; }
   void SetThreads(int threads) { threads_ = threads; }
+  // The store format to read ("eml", ...); empty: the one that bids highest.
+  void SetSourceFormat(std::string format) { format_ = std::move(format); }
   // Stops the write in progress from another thread, like `abort`.
   void Cancel() { cancelled_.store(true); }
   // Where the archive's bytes go (tests: a sink that fails); by default an atomic file.
@@ -91,12 +149,12 @@ class TarArchive {
 
  private:
   class Writer;
+  void ResetReport();
   TarArchiveListener* listener_;
-  std::string sourceRoot_;
-  std::vector<PlannedMessage> plan_;
+  archive::Plan plan_;
   ArchiveReport report_;
-  std::size_t inventoryLeftOut_ = 0;  // what the walk left out, before any write
   std::string lastError_;
+  std::string format_;
   CompressionLevel level_ = CompressionLevel::kDefault;
   int threads_ = 0;  // 0: one per processor
   std::atomic<bool> cancelled_{false};

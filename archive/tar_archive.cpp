@@ -1,17 +1,18 @@
-// WriteCompressedArchive: streams the planned messages through the tar framing into one
-// parallel gzip member, raising the listener's events on the calling thread as it goes.
+// AddDirectoryTree reads the store and plans the archive; WriteCompressedArchive streams the
+// planned messages through the tar framing into one parallel gzip member, raising the
+// listener's events on the calling thread as it goes.
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <thread>
 
 #include "archive/archive.h"
-#include "archive/message_headers.h"
+#include "archive/line_meter.h"
 #include "archive/tar_format.h"
+#include "mailbox/message_headers.h"
 #include "platform/platform.h"
+#include "platform/termination.h"
 #include "scan/search.h"
-#include "util/utf8_path.h"
 
 namespace crateline::archive {
 namespace {
@@ -20,18 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kWholeMessageLimit = 64 * 1024 * 1024;  // read at once: an exact snapshot
 constexpr std::size_t kReadPiece = 1024 * 1024;
-constexpr std::size_t kHeaderWindow = 256 * 1024;  // where a message's headers are looked for
-constexpr std::size_t kLongestLine = 10240;        // the importer rejects longer lines
 constexpr auto kEventInterval = std::chrono::milliseconds(100);
 constexpr std::uint32_t kModeRead = 0644;
 constexpr std::uint32_t kModeUnread = 0444;  // no owner-write bit: the importer marks it unread
+constexpr std::uint64_t kLargestMessage = (std::uint64_t{1} << 31) - 1;
 constexpr const char* kEventName = "Reading";
+constexpr const char* kListingEventName = "Listing";
 
-struct Stopped {};  // the run was stopped through `abort` or Cancel()
-
-bool UsableTime(std::int64_t t) {
-  return t > 0 && t <= tar::kMaxMtime;
-}
+struct Stopped {};  // the run was stopped through `abort`, Cancel() or a signal
 
 }  // namespace
 
@@ -39,17 +36,20 @@ class TarArchive::Writer {
  public:
   Writer(TarArchive& owner, platform::OutputFile& out)
       : owner_(owner),
+        plan_(owner.plan_),
+        report_(owner.report_),
         out_(out),
         gzip_(
             owner.level_, Threads(owner.threads_),
             [this](const char* data, std::size_t size) { out_.Write(data, size); },
-            [this] { Events(); }) {
-    for (const auto& message : owner_.plan_) totalBytes_ += message.size;
+            [this] { Events(); }),
+        written_(plan_.folders.size(), 0) {
+    totalBytes_ = plan_.TotalBytes();
   }
 
   void Run() {
-    for (const auto& message : owner_.plan_) {
-      current_ = message.sourcePath;
+    for (const auto& message : plan_.messages) {
+      current_ = plan_.inventory.LabelOf(plan_.Source(message));
       Progress();
       CheckStop();
       WriteMessage(message);
@@ -57,9 +57,13 @@ class TarArchive::Writer {
     }
     gzip_.Write(tar::EndOfArchive());
     gzip_.Finish();
-    if (owner_.report_.messagesWritten == 0) {
-      throw std::runtime_error("none of the messages could be read");
+    FolderTally tally;
+    for (std::size_t i = 0; i < written_.size(); ++i) {
+      if (written_[i] > 0) tally.Add(plan_.folders[i], written_[i]);
     }
+    report_.folders = tally.Rows();
+    if (report_.messagesWritten == 0)
+      throw std::runtime_error("none of the messages could be read");
     Percent(100, true);
     CheckStop();
   }
@@ -71,7 +75,7 @@ class TarArchive::Writer {
   }
 
   void CheckStop() {
-    if (owner_.cancelled_.load()) throw Stopped{};
+    if (owner_.cancelled_.load() || platform::TerminationRequested()) throw Stopped{};
   }
 
   void Progress() {
@@ -91,7 +95,7 @@ class TarArchive::Writer {
 
   // Keeps the events coming while a large message is read or the workers are behind.
   void Events() {
-    const std::uint64_t done = owner_.report_.bytesRead;
+    const std::uint64_t done = report_.bytesRead;
     int percent = totalBytes_ == 0 ? 99 : static_cast<int>(done * 100 / totalBytes_);
     percent = std::min(percent, 99);  // 100 only once the archive is complete
     Percent(percent, false);
@@ -101,132 +105,130 @@ class TarArchive::Writer {
 
   void Body(const char* data, std::size_t size) {
     gzip_.Write(data, size);
-    owner_.report_.bytesRead += size;
-    // Track the longest line (without its CR LF) as the data passes.
-    const char* end = data + size;
-    for (const char* p = data; p < end;) {
-      const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-      if (newline == nullptr) {
-        lineLength_ += static_cast<std::size_t>(end - p);
-        lastByte_ = end[-1];
-        break;
-      }
-      const auto* at = static_cast<const char*>(newline);
-      lineLength_ += static_cast<std::size_t>(at - p);
-      const char before = at > p ? at[-1] : lastByte_;
-      if (before == '\r' && lineLength_ > 0) --lineLength_;
-      longestLine_ = std::max(longestLine_, lineLength_);
-      lineLength_ = 0;
-      lastByte_ = '\n';
-      p = at + 1;
-    }
-    longestLine_ = std::max(longestLine_, lineLength_);
+    report_.bytesRead += size;
+    lines_.Add(data, size);
   }
 
-  void LeaveOut(const std::string& path, const std::string& why) {
-    owner_.report_.leftOut.push_back({path, why});
-  }
-  void Warn(const std::string& path, const std::string& why) {
-    owner_.report_.warnings.push_back({path, why});
-  }
+  void LeaveOut(const std::string& why) { report_.leftOut.push_back({current_, why}); }
+  void Damaged(const std::string& why) { report_.damaged.push_back({current_, why}); }
 
-  // A message that cannot be opened is left out, unless the whole source folder has gone.
-  void CannotOpen(const PlannedMessage& message, const std::exception& error) {
-    std::string root = owner_.sourceRoot_;
-    if (root.size() > 1) root.pop_back();
+  // A message that cannot be opened is left out, unless the whole source has gone.
+  void CannotOpen(const std::exception& error) {
+    std::string root = plan_.inventory.root;
+    if (root.size() > 1 && root.back() == scan::kSeparator) root.pop_back();
     if (scan::GetEntryAttributes(root) == platform::kInvalidFileAttributes) {
-      throw std::runtime_error("the source folder \"" + root + "\" is no longer there (" +
+      throw std::runtime_error("the source \"" + root + "\" is no longer there (" +
                                platform::GetApiErrorText(platform::LastApiError) + ")");
     }
-    LeaveOut(message.sourcePath, std::string("could not be read: ") + error.what());
+    LeaveOut(std::string("could not be read: ") + error.what());
   }
 
-  void WriteMessage(const PlannedMessage& message) {
+  void WriteMessage(const PlannedMessage& planned) {
+    const mailbox::Message& message = plan_.Source(planned);
     std::unique_ptr<platform::InputFile> in;
     platform::FileStatus before;
     std::string head;
     bool whole = false;
     try {
-      in = std::make_unique<platform::InputFile>(message.sourcePath);
+      in = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
       before = in->Status();
-      head = ReadHead(*in, before.size, whole);
+      if (!message.wholeFile) in->Seek(message.offset);
+      const std::uint64_t expected = message.wholeFile ? before.size : message.length;
+      head = ReadHead(*in, expected, !message.wholeFile, whole);
     } catch (const platform::FileError& error) {
-      CannotOpen(message, error);
+      CannotOpen(error);
       return;
     }
-    // Streamed, the entry keeps the size the file had when opened, unless more than that was
-    // read already (the file grew meanwhile): never less than what is about to be written.
-    const std::uint64_t size =
-        whole ? head.size() : std::max<std::uint64_t>(before.size, head.size());
+    std::uint64_t size = message.length;
+    if (message.wholeFile) {
+      // Streamed, the entry keeps the size the file had when opened, unless more than that was
+      // read already (the file grew meanwhile): never less than what is about to be written.
+      size = whole ? head.size() : std::max<std::uint64_t>(before.size, head.size());
+    } else if (head.size() < std::min<std::uint64_t>(message.length, kWholeMessageLimit)) {
+      LeaveOut("the file changed after it was read: it now ends before this message does");
+      return;
+    }
     if (size == 0) {
-      LeaveOut(message.sourcePath, "an empty message; Zimbra rejects empty messages");
+      LeaveOut("an empty message; Zimbra rejects empty messages");
       return;
     }
-    if (size >= (std::uint64_t{1} << 31)) {  // also keeps the size field in range
-      LeaveOut(message.sourcePath, "2 GiB or larger; Zimbra cannot take a message this size");
+    if (size > kLargestMessage) {  // also keeps the size field in range
+      LeaveOut("2 GiB or larger; Zimbra cannot take a message this size");
       return;
     }
 
-    const MessageFacts facts =
-        ReadMessageFacts(std::string_view(head).substr(0, std::min(head.size(), kHeaderWindow)));
-    std::int64_t mtime = facts.date.value_or(0);
-    if (!UsableTime(mtime)) mtime = facts.received.value_or(0);
-    if (!UsableTime(mtime)) mtime = before.modified;
-    if (!UsableTime(mtime)) mtime = message.fileTime;
-    if (!UsableTime(mtime)) mtime = static_cast<std::int64_t>(std::time(nullptr));
-    if (facts.unread) ++owner_.report_.unreadMessages;
+    const mailbox::MessageFacts facts = mailbox::ReadMessageFacts(
+        std::string_view(head).substr(0, std::min(head.size(), mailbox::kHeaderWindow)));
+    bool unread = facts.unread;
+    if (message.state != mailbox::ReadState::kFromHeaders) {
+      unread = message.state == mailbox::ReadState::kUnread;
+    }
+    std::int64_t fallback = message.fallbackTime;
+    if (message.wholeFile && before.modified > 0) fallback = before.modified;
+    const std::int64_t mtime = mailbox::ArchiveTime(facts, fallback)
+                                   .value_or(static_cast<std::int64_t>(std::time(nullptr)));
+    if (unread) ++report_.unreadMessages;
+    if (!facts.unknownZone.empty()) {
+      report_.warnings.push_back({current_, "its Date names the time zone \"" + facts.unknownZone +
+                                                "\", which is not known; read as UTC (-0000)"});
+    }
 
     gzip_.Write(
-        tar::FileHeader(message.entryName, size, mtime, facts.unread ? kModeUnread : kModeRead));
-    lineLength_ = longestLine_ = 0;
-    lastByte_ = '\n';
+        tar::FileHeader(plan_.EntryName(planned), size, mtime, unread ? kModeUnread : kModeRead));
+    lines_.Reset();
     Body(head.data(), head.size());
-    if (!whole) StreamRest(*in, message, size - head.size());
+    if (!whole) StreamRest(*in, size - head.size(), message.wholeFile);
     gzip_.Write(std::string(tar::PaddingFor(size), '\0'));
-    ++owner_.report_.messagesWritten;
+    ++report_.messagesWritten;
+    ++written_[planned.folder];
 
-    if (whole) {
+    if (whole && message.wholeFile) {
       try {
         const platform::FileStatus after = in->Status();
         if (after.size != before.size || after.modified != before.modified) {
-          Warn(message.sourcePath, "changed while it was being read; the archive holds it as read");
+          Damaged("changed while it was being read; the archive holds it as it was read");
         }
       } catch (const platform::FileError&) {
       }
     }
-    if (longestLine_ > kLongestLine) {
-      Warn(message.sourcePath, "has a line longer than 10,240 bytes; Zimbra rejects such messages");
+    if (lines_.TooLong()) {
+      report_.warnings.push_back(
+          {current_, "has a line longer than 10,240 bytes; Zimbra rejects such messages"});
     }
   }
 
-  // Reads the message up to kWholeMessageLimit; `whole` tells whether that reached its end.
-  // The buffer starts at the size the file had when opened (one more byte shows the end).
-  std::string ReadHead(platform::InputFile& in, std::uint64_t expected, bool& whole) {
+  // Reads the message up to kWholeMessageLimit; `whole` tells whether that is all of it. The
+  // buffer starts at the expected size (one more byte shows the end of a whole file); a byte
+  // range is read no further than its length.
+  std::string ReadHead(platform::InputFile& in, std::uint64_t expected, bool range, bool& whole) {
+    const std::uint64_t limit =
+        range ? std::min<std::uint64_t>(expected, kWholeMessageLimit) : kWholeMessageLimit;
     std::string data(
-        static_cast<std::size_t>(std::min<std::uint64_t>(expected + 1, kWholeMessageLimit)), '\0');
+        static_cast<std::size_t>(std::min<std::uint64_t>(expected + (range ? 0 : 1), limit)), '\0');
     std::size_t have = 0;
     whole = false;
     for (;;) {
       if (have == data.size()) {
-        if (data.size() >= kWholeMessageLimit) break;
-        data.resize(std::min(data.size() * 2, kWholeMessageLimit));
+        if (data.size() >= limit) break;
+        data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(data.size() * 2, limit)));
       }
       const std::size_t n = in.Read(data.data() + have, std::min(kReadPiece, data.size() - have));
       if (n == 0) {
-        whole = true;
+        whole = !range;
         break;
       }
       have += n;
       if (have >= kReadPiece) Events();
     }
     data.resize(have);
+    if (range) whole = have == expected;
     return data;
   }
 
   // The rest of a large message, exactly `remaining` bytes as its header promised: a message
   // that shrinks meanwhile is padded with line breaks, one that grows is cut, and both are
-  // reported, so the archive stays readable whatever happens to the file.
-  void StreamRest(platform::InputFile& in, const PlannedMessage& message, std::uint64_t remaining) {
+  // reported as damaged, so the archive stays readable whatever happens to the file.
+  void StreamRest(platform::InputFile& in, std::uint64_t remaining, bool wholeFile) {
     std::string piece(kReadPiece, '\0');
     const std::uint64_t promised = remaining;
     while (remaining > 0) {
@@ -235,24 +237,16 @@ class TarArchive::Writer {
         n = in.Read(piece.data(),
                     static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, remaining)));
       } catch (const platform::FileError& error) {
-        Warn(message.sourcePath, std::string("could not be read to its end (") + error.what() +
-                                     "); the rest of the archived copy is blank lines");
-        n = 0;
+        Damaged(std::string("could not be read to its end (") + error.what() +
+                "); the rest of the archived copy is " + std::to_string(remaining) +
+                " blank lines");
+        Pad(remaining);
+        return;
       }
       if (n == 0) {
-        if (owner_.report_.warnings.empty() ||
-            owner_.report_.warnings.back().path != message.sourcePath) {
-          Warn(message.sourcePath, "shrank while it was being read; the archived copy ends in " +
-                                       std::to_string(remaining) + " blank lines");
-        }
-        const std::string blank(
-            static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, remaining)), '\n');
-        while (remaining > 0) {
-          const auto take =
-              static_cast<std::size_t>(std::min<std::uint64_t>(blank.size(), remaining));
-          Body(blank.data(), take);
-          remaining -= take;
-        }
+        Damaged("shrank while it was being read; the archived copy ends in " +
+                std::to_string(remaining) + " blank lines");
+        Pad(remaining);
         return;
       }
       Body(piece.data(), n);
@@ -261,37 +255,90 @@ class TarArchive::Writer {
     }
     char extra = 0;
     try {
-      if (in.Read(&extra, 1) != 0) {
-        Warn(message.sourcePath, "grew while it was being read; the archive holds its first " +
-                                     std::to_string(promised) + " bytes after the first read");
+      // A byte range ends where the next message begins: only a whole file can grow.
+      if (wholeFile && in.Read(&extra, 1) != 0) {
+        Damaged("grew while it was being read; the archive holds its first " +
+                std::to_string(promised) + " bytes after the first read");
       }
     } catch (const platform::FileError&) {
     }
   }
 
+  void Pad(std::uint64_t remaining) {
+    const std::string blank(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, remaining)), '\n');
+    while (remaining > 0) {
+      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(blank.size(), remaining));
+      Body(blank.data(), take);
+      remaining -= take;
+    }
+  }
+
   TarArchive& owner_;
+  const archive::Plan& plan_;
+  ArchiveReport& report_;
   platform::OutputFile& out_;
   GzipWriter gzip_;
+  std::vector<std::uint64_t> written_;  // messages written, by plan folder
   std::uint64_t totalBytes_ = 0;
   std::string current_;
   Clock::time_point lastProgress_{};
   Clock::time_point lastPercentAt_{};
   int lastPercent_ = -1;
-  std::size_t lineLength_ = 0;
-  std::size_t longestLine_ = 0;
-  char lastByte_ = '\n';
+  LineMeter lines_;
 };
+
+TarArchive::TarArchive(TarArchiveListener* listener) : listener_(listener) {}
+TarArchive::~TarArchive() = default;
+
+std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
+  plan_ = {};
+  report_ = {};
+  lastError_.clear();
+  cancelled_.store(false);
+  if (OutputFormat != "gnu") {
+    lastError_ = "the archive format \"" + OutputFormat + "\" is not written; only \"gnu\" is";
+    return 0;
+  }
+  mailbox::ReadOptions options;
+  auto lastEvent = Clock::time_point{};
+  options.tick = [&](const std::string& where) {
+    // Events while the store is read too: a network share can take long to list.
+    if (Clock::now() - lastEvent >= kEventInterval) {
+      lastEvent = Clock::now();
+      if (listener_ != nullptr) listener_->ProgressInfo(kListingEventName, where);
+    }
+    if (cancelled_.load() || platform::TerminationRequested()) throw Stopped{};
+  };
+  try {
+    plan_ = MakePlan(mailbox::ReadSource(path, options, format_));
+  } catch (const mailbox::SourceError& e) {
+    lastError_ = e.what();
+    return 0;
+  } catch (const Stopped&) {
+    lastError_ = "the conversion was stopped; no archive was written";
+    return 0;
+  }
+  ResetReport();
+  return 1;
+}
+
+void TarArchive::ResetReport() {
+  report_ = {};
+  report_.leftOut = plan_.leftOut;
+  report_.notMail = plan_.inventory.notMail;
+  report_.repaired = plan_.repaired;
+  report_.notes = plan_.inventory.notes;
+}
 
 std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
   lastError_.clear();
-  report_.warnings.clear();
-  report_.leftOut.resize(inventoryLeftOut_);  // what an earlier write left out is its own
-  report_.messagesWritten = report_.bytesRead = report_.unreadMessages = 0;
+  ResetReport();  // what an earlier write found is its own
   cancelled_.store(false);
-  if (plan_.empty()) {
-    lastError_ = sourceRoot_.empty()
+  if (plan_.messages.empty()) {
+    lastError_ = plan_.inventory.root.empty()
                      ? "no folder was added to the archive"
-                     : "there are no messages to archive in \"" + sourceRoot_ + "\"";
+                     : "there are no messages to archive in \"" + plan_.inventory.root + "\"";
     return 0;
   }
   std::unique_ptr<platform::OutputFile> out;
@@ -309,34 +356,7 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
     lastError_ = e.what();
   }
   if (out) out->Discard();
-  report_.leftOut.resize(inventoryLeftOut_);  // what the failed run left out is moot
   return 0;
-}
-
-std::string FormatReport(const ArchiveReport& report) {
-  std::string text;
-  const auto section = [&](const char* title, const std::vector<ReportLine>& lines) {
-    if (lines.empty()) return;
-    text += std::string(title) + " (" + std::to_string(lines.size()) + "):\n";
-    for (const auto& line : lines) text += "  " + line.path + "\n      " + line.text + "\n";
-  };
-  section("Left out", report.leftOut);
-  section("Repaired", report.repaired);
-  section("Warnings", report.warnings);
-  return text;
-}
-
-std::string WriteReportBeside(const std::string& archivePath, const std::string& sourceFolder,
-                              const ArchiveReport& report) {
-  const std::string stem = archivePath.size() > 4 && archivePath.ends_with(".tgz")
-                               ? archivePath.substr(0, archivePath.size() - 4)
-                               : archivePath;
-  const std::string path = stem + ".report.txt";
-  std::ofstream file(util::PathFromUtf8(path), std::ios::binary);
-  file << "Crateline report for \"" << archivePath << "\" (source \"" << sourceFolder << "\")\n\n"
-       << FormatReport(report);
-  file.close();
-  return file ? path : std::string();
 }
 
 }  // namespace crateline::archive

@@ -2,23 +2,30 @@
 
 #include <zlib.h>
 
-#include "util/utf8_path.h"
-
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 #include <tuple>
+#include <unordered_map>
+
+#include "archive/archive.h"
+#include "archive/line_meter.h"
+#include "mailbox/message_headers.h"
+#include "platform/file_io.h"
 
 namespace crateline::archive {
 namespace {
 
 constexpr std::size_t kRecord = 512;
-constexpr std::size_t kLineLimit = 10240;
 constexpr std::uint64_t kMessageLimit = std::uint64_t{1} << 31;
+// The longest long name read. Zimbra's folder names are at most 255 characters each, but a
+// tree may be deep (paths past 4,096 bytes are archived); 64 KiB holds 80 levels of the
+// longest names, and memory stays flat whatever size an entry claims for its name.
+constexpr std::size_t kLongestName = 64 * 1024;
+constexpr std::size_t kReadPiece = 1 << 20;
 
 // A message's bytes, by length and two independent checksums.
 using Fingerprint = std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>;
@@ -37,14 +44,18 @@ struct Digest {
   }
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+std::string Show(const std::string& name) {
+  return "\"" + SafeText(ShortenedName(name)) + "\"";
 }
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+  const std::size_t n = std::strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
 // UTF-16 length of UTF-8 text; -1 when the text is not valid UTF-8.
@@ -82,19 +93,12 @@ std::string FolderNameFault(const std::string& name) {
   return {};
 }
 
-const char* SystemFolder(const std::string& lowerTrimmed) {
-  static const std::map<std::string, const char*> kMail = {
-      {"inbox", "Inbox"}, {"sent", "Sent"},   {"drafts", "Drafts"},
-      {"junk", "Junk"},   {"trash", "Trash"}, {"chats", "Chats"}};
-  const auto it = kMail.find(lowerTrimmed);
-  return it == kMail.end() ? nullptr : it->second;
-}
-
-bool TakesNoMail(const std::string& lowerTrimmed) {
+bool TakesNoMail(const std::string& name) {
   static const char* kNoMail[] = {"contacts", "emailed contacts", "calendar",
                                   "tasks",    "briefcase",        "files shared with me"};
+  const std::string key = ZimbraFolderKey(name);
   return std::any_of(std::begin(kNoMail), std::end(kNoMail),
-                     [&](const char* n) { return lowerTrimmed == n; });
+                     [&](const char* n) { return key == n; });
 }
 
 std::uint64_t ParseOctal(const unsigned char* field, std::size_t size, bool& ok) {
@@ -113,6 +117,13 @@ std::uint64_t ParseOctal(const unsigned char* field, std::size_t size, bool& ok)
   if (!any) value = 0;
   return value;
 }
+
+struct Archived {
+  std::uint32_t folder;  // ImportReader's folder keys
+  std::uint64_t mtime;
+  bool unread;
+  bool used = false;
+};
 
 class ImportReader {
  public:
@@ -150,9 +161,20 @@ class ImportReader {
     } else if (trailingData_) {
       r_.problems.push_back("entries after the first zero record are never imported");
     }
+    if (r_.messages == 0) r_.problems.push_back("the archive holds no message Zimbra would import");
+    FolderTally tally;
+    for (std::size_t i = 0; i < folderShown_.size(); ++i) tally.Add(folderShown_[i], counts_[i]);
+    r_.folders = tally.Rows();
   }
 
-  const std::multiset<Fingerprint>& Messages() const { return fingerprints_; }
+  // The messages Zimbra would import, by their bytes.
+  std::multimap<Fingerprint, Archived>& Messages() { return archived_; }
+  // The folder key of an archive folder path, as this reader numbered it; -1 when none.
+  long FolderNumber(const std::string& archiveFolder) const {
+    const auto it = folderKeys_.find(ZimbraFolderKey(archiveFolder));
+    return it == folderKeys_.end() ? -1 : static_cast<long>(it->second);
+  }
+  const std::string& FolderShown(std::uint32_t number) const { return folderShown_[number]; }
 
  private:
   enum class Kind { kSkip, kLongName, kMessage };
@@ -168,51 +190,56 @@ class ImportReader {
     unsigned sum = 0;
     for (std::size_t i = 0; i < kRecord; ++i) sum += (i >= 148 && i < 156) ? ' ' : h[i];
     if (!ok || stored != sum)
-      r_.problems.push_back("a header's checksum is wrong (at \"" + RawName(h) + "\")");
+      r_.problems.push_back("a header's checksum is wrong (at " + Show(RawName(h)) + ")");
     if ((h[124] & 0x80) != 0) {
-      r_.problems.push_back("a size in base-256 (at \"" + RawName(h) +
-                            "\"): the importer loses its place");
+      r_.problems.push_back("a size in base-256 (at " + Show(RawName(h)) +
+                            "): the importer loses its place");
       stopped_ = true;
       return;
     }
     const std::uint64_t size = ParseOctal(h + 124, 12, ok);
-    if (!ok) r_.problems.push_back("a size that is not octal (at \"" + RawName(h) + "\")");
+    if (!ok) r_.problems.push_back("a size that is not octal (at " + Show(RawName(h)) + ")");
     const std::uint64_t mtime = ParseOctal(h + 136, 12, ok);
     const std::uint64_t mode = ParseOctal(h + 100, 8, ok);
     const char type = static_cast<char>(h[156]);
-    std::string name = longName_.empty() ? RawName(h) : longName_;
-    const bool hadLongName = !longName_.empty();
+    const bool longName = haveLongName_;
+    const std::string name = longName ? longName_ : RawName(h);
+    haveLongName_ = false;
     longName_.clear();
     if (std::any_of(h + 345, h + 500, [](unsigned char c) { return c != 0; }) &&
         std::memcmp(h + 257, "ustar\0", 6) == 0) {
-      r_.problems.push_back("\"" + name +
-                            "\" uses the ustar prefix field, which the importer ignores");
+      r_.problems.push_back(Show(name) +
+                            " uses the ustar prefix field, which the importer ignores");
     }
 
     remaining_ = size;
     padding_ = (kRecord - size % kRecord) % kRecord;
     kind_ = Kind::kSkip;
     if (type == 'L') {
-      if (RawName(h) != "././@LongLink") {
-        r_.problems.push_back("a long-name entry named \"" + RawName(h) +
-                              "\": the importer knows only \"././@LongLink\"");
+      if (RawName(h) == "././@LongLink") {
+        kind_ = Kind::kLongName;
+        payloadSize_ = 0;
+      } else {
+        r_.problems.push_back("a long-name entry named " + Show(RawName(h)) +
+                              ": the importer knows only \"././@LongLink\" and takes it as a file");
       }
-      kind_ = Kind::kLongName;
-      payload_.clear();
+    } else if (longNameTooLong_) {
+      longNameTooLong_ = false;
+      r_.problems.push_back("an entry whose long name claims " + std::to_string(payloadSize_) +
+                            " bytes, more than the " + std::to_string(kLongestName) +
+                            " read; it is not checked (name begins " + Show(name) + ")");
     } else if (type == 'x' || type == 'g' || type == 'K') {
-      r_.problems.push_back(std::string("a '") + type + "' header (\"" + name +
-                            "\") would be imported as a file");
+      r_.problems.push_back(std::string("a '") + type + "' header (" + Show(name) +
+                            ") would be imported as a file");
     } else if (type == '1' || type == '2') {
-      r_.problems.push_back("\"" + name + "\" is a link entry, which arrives as an empty message");
+      r_.problems.push_back(Show(name) + " is a link entry, which arrives as an empty message");
     } else if (type == '5') {
       if (name.empty() || name.back() != '/') {
-        r_.problems.push_back("the folder entry \"" + name + "\" does not end in '/'");
+        r_.problems.push_back("the folder entry " + Show(name) + " does not end in '/'");
       }
-    } else if (type == '0' || type == '\0') {
-      (void)hadLongName;
-      Entry(name, size, mtime, mode);
     } else {
-      r_.problems.push_back(std::string("\"") + name + "\" has the entry type '" + type + "'");
+      // The importer checks no type: everything else arrives as a file.
+      Entry(name, size, mtime, mode);
     }
     if (remaining_ == 0) EndData();
   }
@@ -226,28 +253,67 @@ class ImportReader {
     const auto slash = name.rfind('/');
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
     const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash);
-    if (base.size() < 4 || base.compare(base.size() - 4, 4, ".eml") != 0) {
-      r_.problems.push_back("\"" + name +
-                            "\" is not a message: Zimbra makes it a Briefcase document, "
+    const bool message = EndsWith(base, ".eml");
+    if (!abandonedAfter_.empty()) {
+      if (message) {
+        r_.problems.push_back(Show(name) +
+                              " is lost: Zimbra stops reading the archive after "
+                              "the calendar entry " +
+                              Show(abandonedAfter_));
+      }
+      return;
+    }
+    if (EndsWith(base, ".ics")) {
+      abandonedAfter_ = name;
+      r_.problems.push_back(Show(name) +
+                            " is a calendar entry: Zimbra stops reading the archive "
+                            "after it");
+      return;
+    }
+    if (EndsWith(base, ".meta")) {
+      metaMode_ = true;
+      r_.problems.push_back(Show(name) +
+                            " is a metadata entry: Zimbra then fails every plain "
+                            "entry after it");
+      return;
+    }
+    if (!message) {
+      r_.problems.push_back(Show(name) +
+                            " is not a message: Zimbra makes it a Briefcase document, "
                             "and fails the messages after it in that folder");
       return;
     }
-    std::string fault = FolderFault(folder);
-    if (!fault.empty()) {
-      r_.problems.push_back("\"" + name + "\": " + fault);
+    if (metaMode_) {
+      r_.problems.push_back(Show(name) + " fails: it follows a metadata (.meta) entry");
       return;
     }
-    if (size == 0) r_.problems.push_back("\"" + name + "\" is empty; Zimbra rejects it");
-    if (size >= kMessageLimit) r_.problems.push_back("\"" + name + "\" is 2 GiB or larger");
-    if (mtime == 0)
-      r_.problems.push_back("\"" + name + "\" has the time 0: it would show 1970-01-01");
-    if ((mode & 0200) == 0) ++r_.unread;
+    const std::string fault = FolderFault(folder);
+    if (!fault.empty()) {
+      r_.problems.push_back(Show(name) + ": " + fault);
+      return;
+    }
+    if (size == 0) r_.problems.push_back(Show(name) + " is empty; Zimbra rejects it");
+    if (size >= kMessageLimit) r_.problems.push_back(Show(name) + " is 2 GiB or larger");
+    if (mtime == 0) r_.problems.push_back(Show(name) + " has the time 0: it would show 1970-01-01");
+    const bool unread = (mode & 0200) == 0;
+    if (unread) ++r_.unread;
     ++r_.messages;
-    Count(folder);
     kind_ = Kind::kMessage;
     current_ = name;
     digest_ = {};
-    line_ = longest_ = 0;
+    lines_.Reset();
+    entry_ = {FolderOf(folder), mtime, unread};
+  }
+
+  std::uint32_t FolderOf(const std::string& folder) {
+    const auto [it, added] = folderKeys_.emplace(ZimbraFolderKey(folder),
+                                                 static_cast<std::uint32_t>(folderShown_.size()));
+    if (added) {
+      folderShown_.push_back(folder);
+      counts_.push_back(0);
+    }
+    ++counts_[it->second];
+    return it->second;
   }
 
   std::string FolderFault(const std::string& folder) {
@@ -266,77 +332,48 @@ class ImportReader {
     for (const auto& segment : segments) {
       if (segment.empty()) return "an empty folder name in the path";
       const std::string why = FolderNameFault(segment);
-      if (!why.empty()) return "the folder name \"" + segment + "\" " + why;
+      if (!why.empty()) return "the folder name " + Show(segment) + " " + why;
     }
     if (!segments.empty()) {
-      const std::string top = Lower(TrimRight(segments.front()));
-      if (TakesNoMail(top)) return "Zimbra's " + segments.front() + " folder takes no mail";
-      if (top == "junk" && segments.size() > 1) return "Zimbra's Junk folder takes no subfolders";
+      if (TakesNoMail(segments.front()))
+        return "Zimbra's " + segments.front() + " folder takes no mail";
+      if (ZimbraFolderKey(segments.front()) == "junk" && segments.size() > 1) {
+        return "Zimbra's Junk folder takes no subfolders";
+      }
     }
     return {};
   }
 
-  void Count(const std::string& folder) {
-    std::string shown;
-    std::string key;
-    std::size_t start = !folder.empty() && folder[0] == '/' ? 1 : 0;
-    bool first = true;
-    while (start <= folder.size() && !folder.empty()) {
-      const auto next = folder.find('/', start);
-      std::string segment = TrimRight(
-          folder.substr(start, next == std::string::npos ? std::string::npos : next - start));
-      if (first) {
-        if (const char* system = SystemFolder(Lower(segment))) segment = system;
-      }
-      shown += (first ? "" : "/") + segment;
-      key += (first ? "" : "/") + Lower(segment);
-      first = false;
-      if (next == std::string::npos) break;
-      start = next + 1;
-    }
-    if (shown.empty()) {
-      shown = "Inbox";  // entries at the root go to the Inbox
-      key = "inbox";
-    }
-    auto it = index_.find(key);
-    if (it == index_.end()) {
-      it = index_.emplace(key, r_.folders.size()).first;
-      r_.folders.push_back({shown, 0});
-    }
-    ++r_.folders[it->second].messages;
-  }
-
   void Data(const unsigned char* data, std::size_t n) {
     if (kind_ == Kind::kLongName) {
-      payload_.append(reinterpret_cast<const char*>(data), n);
+      if (payloadSize_ + n <= kLongestName + 1) {
+        longName_.append(reinterpret_cast<const char*>(data), n);
+      }
+      payloadSize_ += n;
     } else if (kind_ == Kind::kMessage) {
       digest_.Add(data, n);
-      for (std::size_t i = 0; i < n; ++i) {
-        if (data[i] == '\n') {
-          longest_ = std::max(longest_, line_);
-          line_ = 0;
-        } else {
-          ++line_;
-        }
-      }
+      lines_.Add(reinterpret_cast<const char*>(data), n);
     }
   }
 
   void EndData() {
     if (kind_ == Kind::kLongName) {
-      if (payload_.empty() || payload_.back() != '\0') {
+      if (payloadSize_ > kLongestName + 1) {
+        longNameTooLong_ = true;
+        longName_.resize(std::min<std::size_t>(longName_.size(), 200));
+      } else if (longName_.empty() || longName_.back() != '\0') {
         r_.problems.push_back(
             "a long name does not end in NUL; the importer drops its last character");
       }
-      longName_ = payload_.empty() ? std::string() : payload_.substr(0, payload_.size() - 1);
+      if (!longName_.empty()) longName_.pop_back();  // what the importer does
       if (longName_.empty()) longName_ = "?";
+      haveLongName_ = true;
     } else if (kind_ == Kind::kMessage) {
-      longest_ = std::max(longest_, line_);
-      if (longest_ > kLineLimit) {
-        r_.warnings.push_back("\"" + current_ +
-                              "\" has a line longer than 10,240 bytes; Zimbra rejects it");
+      if (lines_.TooLong()) {
+        r_.warnings.push_back(Show(current_) +
+                              " has a line longer than 10,240 bytes; Zimbra rejects it");
       }
-      fingerprints_.insert(digest_.Done());
+      archived_.emplace(digest_.Done(), entry_);
     }
     kind_ = Kind::kSkip;
     // The padding to the next record is skipped as data of no entry.
@@ -349,117 +386,83 @@ class ImportReader {
   std::uint64_t remaining_ = 0;
   std::uint64_t padding_ = 0;
   Kind kind_ = Kind::kSkip;
-  std::string payload_;
   std::string longName_;
+  std::uint64_t payloadSize_ = 0;
+  bool haveLongName_ = false;
+  bool longNameTooLong_ = false;
+  std::string abandonedAfter_;
+  bool metaMode_ = false;
   std::string current_;
   Digest digest_;
-  std::size_t line_ = 0, longest_ = 0;
+  LineMeter lines_;
+  Archived entry_{};
   bool ended_ = false;
   bool stopped_ = false;
   bool trailingData_ = false;
-  std::map<std::string, std::size_t> index_;
-  std::multiset<Fingerprint> fingerprints_;
+  std::unordered_map<std::string, std::uint32_t> folderKeys_;
+  std::vector<std::string> folderShown_;
+  std::vector<std::uint64_t> counts_;
+  std::multimap<Fingerprint, Archived> archived_;
 };
 
-void CompareWithSource(const std::string& source, const std::multiset<Fingerprint>& archived,
-                       VerifyResult& result) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  auto remaining = archived;
-  std::vector<std::string> missing;
-  fs::recursive_directory_iterator it(util::PathFromUtf8(source), fs::directory_options::none,
-                                      error);
-  if (error) {
-    result.problems.push_back("cannot read the source folder \"" + source +
-                              "\": " + error.message());
-    return;
-  }
-  std::vector<char> buffer(1 << 20);
-  for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (error) {
-      result.problems.push_back("cannot read all of the source folder: " + error.message());
-      return;
-    }
-    const auto status = it->symlink_status(error);
-    if (error || !fs::is_regular_file(status)) continue;
-    const std::string name = util::Utf8FromPath(it->path().filename());
-    if (name.size() <= 4 || Lower(name.substr(name.size() - 4)) != ".eml") continue;
-    std::ifstream in(it->path(), std::ios::binary);
-    Digest digest;
-    while (in) {
-      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-      digest.Add(reinterpret_cast<const unsigned char*>(buffer.data()),
-                 static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-      result.problems.push_back("cannot read the source message \"" +
-                                util::Utf8FromPath(it->path()) + "\"");
-      continue;
-    }
-    if (digest.size == 0 || digest.size >= kMessageLimit) continue;  // no archive can hold these
-    const auto found = remaining.find(digest.Done());
-    if (found == remaining.end()) {
-      missing.push_back(util::Utf8FromPath(it->path()));
-    } else {
-      remaining.erase(found);
-    }
-  }
-  std::sort(missing.begin(), missing.end());
-  for (const auto& path : missing) {
-    result.problems.push_back("the message \"" + path +
-                              "\" is not in the archive with the same bytes");
-  }
-}
-
-}  // namespace
-
-VerifyResult VerifyArchive(const std::string& archivePath, const std::string& sourceFolder) {
-  VerifyResult result;
-  std::ifstream file(util::PathFromUtf8(archivePath), std::ios::binary);
-  if (!file) {
-    result.problems.push_back("cannot open \"" + archivePath + "\"");
-    return result;
+// Reads the archive through one gzip member into the reader; false when it cannot be read.
+bool ReadArchive(const std::string& path, ImportReader& reader, VerifyResult& result) {
+  std::unique_ptr<platform::InputFile> file;
+  try {
+    file = std::make_unique<platform::InputFile>(path);
+  } catch (const platform::FileError& error) {
+    result.problems.push_back(SafeText(error.what()));
+    return false;
   }
   z_stream z{};
   if (inflateInit2(&z, 16 + 15) != Z_OK) {  // gzip only, one member at a time
     result.problems.push_back("zlib could not be set up");
-    return result;
+    return false;
   }
-  ImportReader reader(result);
-  std::vector<unsigned char> in(1 << 20);
-  std::vector<unsigned char> out(1 << 20);
+  std::vector<unsigned char> in(kReadPiece);
+  std::vector<unsigned char> out(kReadPiece);
   bool memberEnded = false;
   bool damaged = false;
   std::uint64_t afterMember = 0;
   bool secondMember = false;
-  while (!damaged) {
-    file.read(reinterpret_cast<char*>(in.data()), static_cast<std::streamsize>(in.size()));
-    const auto got = static_cast<std::size_t>(file.gcount());
-    if (got == 0) break;
-    if (memberEnded) {
-      afterMember += got;
-      continue;
-    }
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(got);
-    while (z.avail_in > 0 && !memberEnded) {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      const int status = inflate(&z, Z_NO_FLUSH);
-      reader.Feed(out.data(), out.size() - z.avail_out);
-      if (status == Z_STREAM_END) {
-        memberEnded = true;
-        if (z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b) secondMember = true;
-        afterMember += z.avail_in;
-      } else if (status != Z_OK && status != Z_BUF_ERROR) {
-        result.problems.push_back(std::string("the gzip data is damaged: ") +
-                                  (z.msg != nullptr ? z.msg : "unknown error"));
-        damaged = true;
-        break;
+  bool sawAny = false;
+  try {
+    while (!damaged) {
+      const std::size_t got = file->Read(in.data(), in.size());
+      if (got == 0) break;
+      sawAny = true;
+      if (memberEnded) {
+        afterMember += got;
+        continue;
+      }
+      z.next_in = in.data();
+      z.avail_in = static_cast<uInt>(got);
+      while (z.avail_in > 0 && !memberEnded) {
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        const int status = inflate(&z, Z_NO_FLUSH);
+        reader.Feed(out.data(), out.size() - z.avail_out);
+        if (status == Z_STREAM_END) {
+          memberEnded = true;
+          if (z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b) secondMember = true;
+          afterMember += z.avail_in;
+        } else if (status != Z_OK && status != Z_BUF_ERROR) {
+          result.problems.push_back(std::string("the gzip data is damaged: ") +
+                                    (z.msg != nullptr ? z.msg : "unknown error"));
+          damaged = true;
+          break;
+        }
       }
     }
+  } catch (const platform::FileError& error) {
+    result.problems.push_back(SafeText(error.what()));
+    damaged = true;
   }
   inflateEnd(&z);
+  if (!sawAny) {
+    result.problems.push_back("\"" + SafeText(path) + "\" is empty");
+    return false;
+  }
   if (!damaged && !memberEnded) result.problems.push_back("the gzip stream is cut short");
   if (afterMember > 0) {
     result.problems.push_back(
@@ -467,7 +470,165 @@ VerifyResult VerifyArchive(const std::string& archivePath, const std::string& so
                      : "bytes follow the gzip member");
   }
   if (!damaged) reader.Finish();
-  if (!sourceFolder.empty()) CompareWithSource(sourceFolder, reader.Messages(), result);
+  return true;
+}
+
+struct SourceCopy {
+  Fingerprint fingerprint;
+  mailbox::MessageFacts facts;
+  std::int64_t modified = 0;
+};
+
+// Reads one message of the source whole, as the writer would have read it.
+SourceCopy ReadSourceMessage(const Plan& plan, const PlannedMessage& planned) {
+  const mailbox::Message& message = plan.Source(planned);
+  platform::InputFile in(plan.inventory.PathOf(message));
+  SourceCopy copy;
+  copy.modified = in.Status().modified;
+  if (!message.wholeFile) in.Seek(message.offset);
+  std::vector<unsigned char> buffer(kReadPiece);
+  std::string head;
+  Digest digest;
+  std::uint64_t left = message.wholeFile ? UINT64_MAX : message.length;
+  while (left > 0) {
+    const std::size_t n = in.Read(
+        buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), left)));
+    if (n == 0) break;
+    if (head.size() < mailbox::kHeaderWindow) {
+      head.append(reinterpret_cast<const char*>(buffer.data()),
+                  std::min(n, mailbox::kHeaderWindow - head.size()));
+    }
+    digest.Add(buffer.data(), n);
+    left -= message.wholeFile ? 0 : n;
+  }
+  if (!message.wholeFile && left > 0) {
+    throw platform::FileError(plan.inventory.LabelOf(message), "read",
+                              "the file ends before the message does");
+  }
+  copy.fingerprint = digest.Done();
+  copy.facts = mailbox::ReadMessageFacts(head);
+  return copy;
+}
+
+std::string When(std::int64_t t) {
+  std::time_t time = static_cast<std::time_t>(t);
+  char text[32] = "?";
+  if (const std::tm* utc = std::gmtime(&time))
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
+  return text;
+}
+
+void CompareWithSource(const std::string& archivePath, const std::string& source,
+                       const std::string& format, ImportReader& reader, VerifyResult& result) {
+  Plan plan;
+  try {
+    plan = MakePlan(mailbox::ReadSource(source, {}, format));
+  } catch (const mailbox::SourceError& error) {
+    result.problems.push_back(std::string("cannot read the source: ") + SafeText(error.what()));
+    return;
+  }
+  std::set<std::string> reported;
+  for (auto& what : ReadReportedMessages(archivePath)) reported.insert(std::move(what));
+  for (const auto& item : plan.leftOut) {
+    if (item.unreadPlace) {
+      result.problems.push_back("cannot read all of the source: " + Show(item.what) + ": " +
+                                SafeText(item.why));
+    } else if (reported.count(SafeText(item.what)) != 0) {
+      ++result.reportedLeftOut;
+    } else {
+      result.problems.push_back(Show(item.what) + " is not in the archive (" + SafeText(item.why) +
+                                "), and no report beside it says so");
+    }
+  }
+
+  std::vector<long> folderNumber(plan.folders.size());
+  for (std::size_t i = 0; i < plan.folders.size(); ++i) {
+    folderNumber[i] = reader.FolderNumber(plan.folders[i]);
+  }
+  auto& archived = reader.Messages();
+  for (const auto& planned : plan.messages) {
+    const mailbox::Message& message = plan.Source(planned);
+    const std::string label = plan.inventory.LabelOf(message);
+    SourceCopy copy;
+    try {
+      copy = ReadSourceMessage(plan, planned);
+    } catch (const platform::FileError& error) {
+      result.problems.push_back("cannot read the source message " + Show(label) + ": " +
+                                SafeText(error.what()));
+      continue;
+    }
+    const bool unread = message.state == mailbox::ReadState::kFromHeaders
+                            ? copy.facts.unread
+                            : message.state == mailbox::ReadState::kUnread;
+    const std::int64_t fallback =
+        message.wholeFile && copy.modified > 0 ? copy.modified : message.fallbackTime;
+    const auto time = mailbox::ArchiveTime(copy.facts, fallback);
+    const auto [first, last] = archived.equal_range(copy.fingerprint);
+    Archived* exact = nullptr;
+    Archived* sameFolder = nullptr;
+    Archived* elsewhere = nullptr;
+    for (auto it = first; it != last; ++it) {
+      Archived& candidate = it->second;
+      if (candidate.used) continue;
+      if (static_cast<long>(candidate.folder) != folderNumber[planned.folder]) {
+        if (elsewhere == nullptr) elsewhere = &candidate;
+        continue;
+      }
+      if (sameFolder == nullptr) sameFolder = &candidate;
+      if (candidate.unread == unread &&
+          (!time || static_cast<std::int64_t>(candidate.mtime) == *time)) {
+        exact = &candidate;
+        break;
+      }
+    }
+    const std::string expectedFolder = ZimbraFolderShown(plan.folders[planned.folder]);
+    if (exact != nullptr) {
+      exact->used = true;
+      ++result.sourceMessages;
+    } else if (sameFolder != nullptr) {
+      sameFolder->used = true;
+      if (sameFolder->unread != unread) {
+        result.problems.push_back(Show(label) + " is in the archive as " +
+                                  (sameFolder->unread ? "unread" : "read") + ", but it is " +
+                                  (unread ? "unread" : "read"));
+      } else {
+        result.problems.push_back(Show(label) + " is in the archive dated " +
+                                  When(static_cast<std::int64_t>(sameFolder->mtime)) + ", not " +
+                                  When(*time));
+      }
+    } else if (elsewhere != nullptr) {
+      elsewhere->used = true;
+      result.problems.push_back(Show(label) + " is in the archive in the folder \"" +
+                                SafeText(reader.FolderShown(elsewhere->folder)) + "\", not \"" +
+                                SafeText(expectedFolder) + "\"");
+    } else if (reported.count(SafeText(label)) != 0) {
+      ++result.reportedLeftOut;
+    } else {
+      result.problems.push_back("the message " + Show(label) +
+                                " is not in the archive with the same bytes");
+    }
+  }
+}
+
+}  // namespace
+
+std::string ShortenedName(const std::string& name) {
+  constexpr std::size_t kLongest = 160, kHead = 80, kTail = 60;
+  if (name.size() <= kLongest) return name;
+  // Cut on character boundaries, never inside a UTF-8 sequence.
+  std::size_t head = kHead;
+  while (head > 0 && (static_cast<unsigned char>(name[head]) & 0xC0) == 0x80) --head;
+  std::size_t tail = name.size() - kTail;
+  while (tail < name.size() && (static_cast<unsigned char>(name[tail]) & 0xC0) == 0x80) ++tail;
+  return name.substr(0, head) + "\xe2\x80\xa6" + name.substr(tail);
+}
+
+VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source,
+                           const std::string& format) {
+  VerifyResult result;
+  ImportReader reader(result);
+  const bool read = ReadArchive(archivePath, reader, result);
+  if (read && !source.empty()) CompareWithSource(archivePath, source, format, reader, result);
   return result;
 }
 

@@ -1,35 +1,42 @@
-// Reads an archive the way Zimbra's importer does and says what would go wrong there.
+// Reads an archive the way Zimbra's importer does and says what would go wrong there; with the
+// source, also whether every message of the source is in it as convert promises.
 //
-// This reader shares no code with the writer: it follows the importer's own rules (one gzip
-// member; names cut at the first NUL; long names only through "././@LongLink"; octal numbers;
-// the first zero record ends the import; the type of an entry by its case-sensitive suffix;
-// folders taken as they stand, case-insensitively, with trailing spaces trimmed) so that it
-// catches a writer's mistakes instead of repeating them.
+// The reader shares no code with the writer's framing: it follows the importer's own rules
+// (one gzip member; names cut at the first NUL; long names only through "././@LongLink";
+// octal numbers; the first zero record ends the import; the type of an entry by its case-
+// sensitive suffix; nothing after an ".ics" entry; no plain entry after a ".meta" one; folders
+// taken as they stand, found case-insensitively with trailing spaces trimmed), so that it
+// catches a writer's mistakes instead of repeating them. Its memory stays flat whatever the
+// archive claims.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace crateline::archive {
+#include "archive/zimbra_names.h"
 
-struct FolderCount {
-  std::string folder;  // as Zimbra names it: "Inbox", "Sent", "Archive/2019", ...
-  std::uint64_t messages = 0;
-};
+namespace crateline::archive {
 
 struct VerifyResult {
   std::vector<std::string> problems;  // messages that would be lost or misfiled
   std::vector<std::string> warnings;  // messages Zimbra may refuse, kept as the source has them
-  std::vector<FolderCount> folders;   // in the order the importer meets them
+  std::vector<FolderCount> folders;   // as Zimbra will show them
   std::uint64_t messages = 0;
   std::uint64_t unread = 0;
+  std::uint64_t sourceMessages = 0;   // with a source: its messages found in the archive
+  std::uint64_t reportedLeftOut = 0;  // with a source: its messages the report names as left out
   bool Ok() const { return problems.empty(); }
 };
 
-// Reads the archive at `archivePath`. With a non-empty `sourceFolder`, also checks that every
-// message of that folder (every non-empty regular file named *.eml in any case, below 2 GiB) is
-// in the archive with the very same bytes.
-VerifyResult VerifyArchive(const std::string& archivePath, const std::string& sourceFolder = "");
+// Reads the archive at `archivePath`. With a non-empty `source`, also reads the store there
+// (in `format`, or the one detected) and checks each of its messages: in the archive with the
+// same bytes, in the folder Zimbra will give it, with its date and read state; or named in
+// the report beside the archive. A part of the source that cannot be read is a problem.
+VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source = "",
+                           const std::string& format = "");
+
+// A name shortened for a line of output: the start and the end, "…" between.
+std::string ShortenedName(const std::string& name);
 
 }  // namespace crateline::archive

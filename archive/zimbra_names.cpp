@@ -23,6 +23,65 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Lower case as Zimbra's folder lookup has it: every character, not only ASCII.
+std::string LowerText(const std::string& text) {
+#ifdef CRATELINE_HAVE_UTF8PROC
+  std::string out;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    utf8proc_int32_t code = 0;
+    const utf8proc_ssize_t n =
+        utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &code);
+    if (n <= 0) {  // not UTF-8: the byte as it is
+      out += text[i++];
+      continue;
+    }
+    utf8proc_uint8_t encoded[4];
+    const utf8proc_ssize_t m = utf8proc_encode_char(utf8proc_tolower(code), encoded);
+    out.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(m));
+    i += static_cast<std::size_t>(n);
+  }
+  return out;
+#elif defined(_WIN32)
+  if (text.empty()) return text;
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(), length, wide.data(), length,
+                nullptr, nullptr, 0);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out.data(), bytes, nullptr, nullptr);
+  return out;
+#else
+  return Lower(text);
+#endif
+}
+
+// Zimbra's system folders that take mail, by their lower-case names.
+const char* SystemFolder(const std::string& lowerName) {
+  static constexpr const char* kSystem[] = {"Inbox", "Sent", "Drafts", "Junk", "Trash", "Chats"};
+  for (const char* name : kSystem) {
+    if (Lower(name) == lowerName) return name;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Split(const std::string& path) {
+  std::vector<std::string> segments;
+  std::size_t start = 0;
+  while (start <= path.size() && !path.empty()) {
+    const auto slash = path.find('/', start);
+    segments.push_back(
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return segments;
+}
+
 // Length of the valid UTF-8 sequence at text[i], or 0.
 std::size_t Utf8Length(const std::string& text, std::size_t i) {
   const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
@@ -145,13 +204,31 @@ std::string NormalizedC(const std::string& text) {
 
 }  // namespace
 
-bool HasMessageSuffix(const std::string& name) {
-  return name.size() > 4 && Lower(name.substr(name.size() - 4)) == ".eml";
+std::string MessageFileName(const std::string& name) {
+  if (name.size() < 4 || Lower(name.substr(name.size() - 4)) != ".eml") return name;
+  return name.substr(0, name.size() - 4) + ".eml";
 }
 
-std::string MessageFileName(const std::string& name) {
-  if (!HasMessageSuffix(name)) return name;
-  return name.substr(0, name.size() - 4) + ".eml";
+std::string ZimbraFolderKey(const std::string& path) {
+  if (path.empty()) return "inbox";
+  std::string key;
+  for (std::string segment : Split(path)) {
+    TrimTrailingSpaces(segment);
+    if (!key.empty()) key += '/';
+    key += LowerText(segment);
+  }
+  return key;
+}
+
+std::string ZimbraFolderShown(const std::string& path) {
+  if (path.empty()) return "Inbox";
+  std::vector<std::string> segments = Split(path);
+  std::string top = segments.front();
+  TrimTrailingSpaces(top);
+  if (const char* system = SystemFolder(Lower(top))) segments.front() = system;
+  std::string shown;
+  for (const auto& segment : segments) shown += (shown.empty() ? "" : "/") + segment;
+  return shown;
 }
 
 std::string EntryText(const std::string& raw, bool& changed) {
@@ -161,11 +238,18 @@ std::string EntryText(const std::string& raw, bool& changed) {
   for (std::size_t i = 0; i < raw.size();) {
     const std::size_t length = Utf8Length(raw, i);
     if (length == 0 || (length == 1 && raw[i] == '\0')) {
+      changed = true;
+      break;
+    }
+    i += length;
+  }
+  for (std::size_t i = 0; i < raw.size();) {
+    const std::size_t length = Utf8Length(raw, i);
+    if (length == 0 || (length == 1 && raw[i] == '\0') || (changed && raw[i] == '%')) {
       const auto byte = static_cast<unsigned char>(raw[i]);
       valid += '%';
       valid += kHex[byte >> 4];
       valid += kHex[byte & 15];
-      changed = true;
       ++i;
     } else {
       valid.append(raw, i, length);

@@ -8,14 +8,22 @@
 // subfolders of Junk. Each repair comes back as a note for the report.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace crateline::archive {
 
+// How many messages a folder gets, by the name Zimbra shows for it.
+struct FolderCount {
+  std::string folder;  // "Inbox", "Sent", "Archive/2019", ...
+  std::uint64_t messages = 0;
+};
+
 // A source name made ready for an entry name: bytes that are not UTF-8 become "%XX" (upper-
-// case hex), and the text is put in Unicode normalisation form C. `changed` tells whether any
-// byte had to be converted.
+// case hex), and then a "%" of the name becomes "%25" too, so that two names never come out the
+// same; the text is put in Unicode normalisation form C. `changed` tells whether any byte had
+// to be converted.
 std::string EntryText(const std::string& raw, bool& changed);
 
 // The archive's folder path (segments joined by '/', no leading or trailing '/') for a message
@@ -27,7 +35,13 @@ std::string ZimbraFolderPath(const std::vector<std::string>& segments,
 // A message's file name with its ".eml" suffix in lower case, as the importer asks.
 std::string MessageFileName(const std::string& name);
 
-// Whether a file name ends in ".eml" in any case.
-bool HasMessageSuffix(const std::string& name);
+// The folder Zimbra finds for an archive folder path: its lookup lower-cases every name and
+// trims trailing spaces, and the archive's root is the Inbox. Two paths with the same key are
+// one folder in Zimbra.
+std::string ZimbraFolderKey(const std::string& path);
+
+// The name Zimbra shows for the folder of an archive folder path: a top-level system folder
+// by its own name ("INBOX/x" is "Inbox/x"), the root as "Inbox", anything else as it stands.
+std::string ZimbraFolderShown(const std::string& path);
 
 }  // namespace crateline::archive

@@ -4,20 +4,32 @@
 #include "cli/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <new>
 #include <ostream>
+
+#include "archive/archive.h"
+#include "platform/termination.h"
 
 namespace crateline::cli {
 namespace {
 constexpr const char* kVersion = "3.0";
 constexpr const char* kTitle = "Brakmoor Crateline";
-}  // namespace
+constexpr const char* kExitStatuses =
+    "Exit statuses:\n"
+    "  0    done: every message is in the archive (convert), or no problem was found (verify)\n"
+    "  1    the work failed, or verify found problems\n"
+    "  2    the command line, or the folder or file it names, cannot be used\n"
+    "  3    convert wrote the archive, but left messages out or archived one that changed\n"
+    "       while it was read; each is named in the report with the reason\n"
+    "  130  stopped with Ctrl-C (SIGTERM and SIGHUP: 128 + their number); no file is left\n";
 
-int Run(const std::vector<std::string>& args, Streams streams) {
+int Dispatch(const std::vector<std::string>& args, Streams streams) {
   CLI::App app{std::string(kTitle) +
                    " command line: packs a folder tree of .eml messages into a .tgz that "
                    "Zimbra imports.",
                "crateline-cli"};
   app.set_version_flag("--version", std::string("crateline-cli ") + kVersion);
+  app.footer(kExitStatuses);
   app.require_subcommand(0, 1);
 
   ScanOptions scanOptions;
@@ -69,6 +81,22 @@ int Run(const std::vector<std::string>& args, Streams streams) {
   if (verify->parsed()) return RunVerify(verifyOptions, streams);
   streams.out << app.help();
   return kExitOk;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Streams streams) {
+  platform::InstallTerminationHandlers();
+  int status = kExitFailure;
+  try {
+    status = Dispatch(args, streams);
+  } catch (const std::bad_alloc&) {
+    streams.err << "crateline-cli: out of memory\n";
+  } catch (const std::exception& e) {
+    streams.err << "crateline-cli: " << archive::SafeText(e.what()) << "\n";
+  }
+  platform::TerminationHandled();
+  return status;
 }
 
 }  // namespace crateline::cli

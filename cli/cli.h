@@ -12,7 +12,10 @@ namespace crateline::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;        // the work failed or found problems
 inline constexpr int kExitUsage = 2;          // the command line or its input cannot be used
-inline constexpr int kExitInterrupted = 130;  // stopped with Ctrl-C, as shells count it
+inline constexpr int kExitIncomplete = 3;     // the archive was written, but not every message is
+                                              // in it as it was read (see the report)
+inline constexpr int kExitInterrupted = 130;  // stopped with Ctrl-C, as shells count it;
+                                              // SIGTERM and SIGHUP give 128 + their number
 
 struct Streams {
   std::ostream& out;

@@ -6,42 +6,23 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
-#include <map>
 #include <ostream>
 #include <sstream>
 
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "cli/commands.h"
+#include "platform/termination.h"
 #include "util/time_stamp.h"
 #include "util/utf8_path.h"
 
 namespace crateline::cli {
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
-}
-
-// Ctrl-C asks the write to stop; the writer then removes what it wrote.
-class InterruptScope {
- public:
-  InterruptScope() {
-    g_interrupted = 0;
-    previous_ = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptScope() { std::signal(SIGINT, previous_); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  void (*previous_)(int) = SIG_DFL;
-};
+using archive::SafeText;
 
 std::string Size(std::uint64_t bytes) {
   std::ostringstream out;
@@ -73,31 +54,32 @@ class ProgressListener final : public archive::TarArchiveListener {
     totalBytes_ = totalBytes;
     totalMessages_ = totalMessages;
     start_ = Clock::now();
+    writing_ = true;
   }
 
-  void PercentDone(int percent, bool& abort) override {
-    if (g_interrupted != 0) abort = true;
+  void PercentDone(int percent, bool& /*abort*/) override {
     percent_ = percent;
-    Draw(false);
+    Draw();
   }
   void ProgressInfo(const std::string&, const std::string& value) override {
+    if (!writing_) return;  // the listing of the store: too quick to draw
     if (value != current_) {
       current_ = value;
       ++messages_;
     }
-    Draw(false);
+    Draw();
   }
   void Close() {
     if (drawn_) streams_.out << "\r\033[K" << std::flush;
   }
 
  private:
-  void Draw(bool) {
+  void Draw() {
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const std::uint64_t done = totalBytes_ * static_cast<std::uint64_t>(percent_) / 100;
     if (!streams_.outIsTerminal) {
-      if (percent_ / 10 > lastTenth_ && percent_ < 100) {
+      if (percent_ / 10 > lastTenth_) {
         lastTenth_ = percent_ / 10;
         streams_.out << percent_ << "% (" << std::min(messages_, totalMessages_) << " of "
                      << totalMessages_ << " messages)\n";
@@ -129,54 +111,85 @@ class ProgressListener final : public archive::TarArchiveListener {
   std::string current_;
   int percent_ = 0;
   int lastTenth_ = 0;
+  bool writing_ = false;
   bool drawn_ = false;
   Clock::time_point start_ = Clock::now();
   Clock::time_point lastDraw_{};
 };
 
-std::string DefaultArchiveName() {
-  return util::ProposedArchiveName(util::LocalNow());
-}
-
-void PrintFolders(const std::vector<archive::PlannedMessage>& plan, std::ostream& out) {
-  std::map<std::string, std::size_t> counts;
-  for (const auto& message : plan) ++counts[message.folder.empty() ? "Inbox" : message.folder];
+void PrintFolders(const std::vector<archive::FolderCount>& folders, std::ostream& out) {
   out << "Folders Zimbra will fill:\n";
-  for (const auto& [folder, count] : counts)
-    out << "  " << std::setw(7) << count << "  " << folder << "\n";
+  for (const auto& [folder, count] : folders)
+    out << "  " << std::setw(7) << count << "  " << SafeText(folder) << "\n";
 }
 
 void PrintHowToImport(const std::string& archive, std::ostream& out) {
   out << "To import it: in Zimbra's web client, Preferences > Import/Export > Import, choose\n"
          "  \""
-      << archive
+      << SafeText(archive)
       << "\"\n"
          "or on the server:\n"
          "  zmmailbox -z -m USER postRestURL '//?fmt=tgz&resolve=skip' '"
-      << archive << "'\n";
+      << SafeText(archive) << "'\n";
+}
+
+// The exit status of a run that a signal stopped.
+int StoppedStatus() {
+  const int signal = platform::TerminationSignal();
+  return signal == 0 || signal == SIGINT ? kExitInterrupted : 128 + signal;
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(util::PathFromUtf8(path), ignored));
+}
+
+// The checks of -o before any work: a .tgz, outside the source, not replacing without --force.
+bool CheckDestination(const ConvertOptions& options, const std::string& folder,
+                      const std::string& destination, std::ostream& err) {
+  if (!destination.ends_with(".tgz")) {
+    std::string hint = destination;
+    const auto dot = hint.rfind('.');
+    const auto slash = hint.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) hint.resize(dot);
+    err << "crateline-cli: the archive must be a .tgz file (Zimbra's Import takes no other "
+           "suffix); for example -o \""
+        << SafeText(hint) << ".tgz\"\n";
+    return false;
+  }
+  if (util::PathIsInside(destination, folder)) {
+    err << "crateline-cli: \"" << SafeText(destination)
+        << "\" is inside the folder being converted, \"" << SafeText(folder)
+        << "\"; write the archive somewhere else, so that nothing in the source is changed\n";
+    return false;
+  }
+  if (options.dryRun || options.force) return true;
+  for (const std::string& path : {destination, archive::ReportPathFor(destination)}) {
+    if (Exists(path)) {
+      err << "crateline-cli: \"" << SafeText(path)
+          << "\" already exists; use --force to replace it\n";
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 int RunConvert(const ConvertOptions& options, Streams streams) {
-  InterruptScope interrupt;
   archive::CompressionLevel level = archive::CompressionLevel::kDefault;
   if (!archive::ParseCompressionLevel(options.level, level)) {
-    streams.err << "crateline-cli: --level takes fast, default or best, not \"" << options.level
-                << "\"\n";
+    streams.err << "crateline-cli: --level takes fast, default or best, not \""
+                << SafeText(options.level) << "\"\n";
     return kExitUsage;
   }
   const std::string folder = AbsoluteFolderPath(options.folder);
-  const std::string output = options.output.empty() ? DefaultArchiveName() : options.output;
+  const std::string output =
+      options.output.empty() ? util::ProposedArchiveName(util::LocalNow()) : options.output;
   std::error_code ignored;
   const std::string destination = util::Utf8FromPath(
-      std::filesystem::absolute(util::PathFromUtf8(output), ignored).make_preferred());
-  if (!options.dryRun && !options.force &&
-      std::filesystem::exists(util::PathFromUtf8(destination), ignored)) {
-    streams.err << "crateline-cli: \"" << destination
-                << "\" already exists; use --force to replace it\n";
-    return kExitUsage;
-  }
+      fs::absolute(util::PathFromUtf8(output), ignored).lexically_normal().make_preferred());
+  if (!CheckDestination(options, folder, destination, streams.err)) return kExitUsage;
 
   const auto started = Clock::now();
   ProgressListener progress(streams);
@@ -184,64 +197,105 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   writer.SetCompressionLevel(level);
   writer.SetThreads(options.threads);
   if (writer.AddDirectoryTree(folder) != 1) {
-    streams.err << "crateline-cli: " << writer.LastError() << "\n";
-    return kExitUsage;
+    streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
+    return platform::TerminationRequested() ? StoppedStatus() : kExitUsage;
   }
-  if (g_interrupted != 0) {
-    streams.err << "crateline-cli: stopped; nothing was written\n";
-    return kExitInterrupted;
-  }
-  std::uint64_t totalBytes = 0;
-  for (const auto& message : writer.Plan()) totalBytes += message.size;
+  const archive::Plan& plan = writer.Plan();
+  const std::uint64_t totalBytes = plan.TotalBytes();
 
   if (options.dryRun) {
-    streams.out << writer.Plan().size() << " messages (" << Size(totalBytes)
+    streams.out << plan.messages.size() << " messages (" << Size(totalBytes)
                 << ") would be archived.\n";
-    PrintFolders(writer.Plan(), streams.out);
+    PrintFolders(plan.FolderTable(), streams.out);
     if (!writer.Report().Empty()) streams.out << archive::FormatReport(writer.Report());
     return kExitOk;
   }
 
-  progress.SetTotals(totalBytes, writer.Plan().size());
+  if (!streams.outIsTerminal) {
+    streams.out << "Writing \"" << SafeText(destination) << "\": " << plan.messages.size()
+                << " messages (" << Size(totalBytes) << ")\n"
+                << std::flush;
+  }
+  progress.SetTotals(totalBytes, plan.messages.size());
   const int result = writer.WriteCompressedArchive(destination);
   progress.Close();
+  const auto& report = writer.Report();
   if (result != 1) {
-    streams.err << "crateline-cli: " << writer.LastError() << "\n";
-    return g_interrupted != 0 ? kExitInterrupted : kExitFailure;
+    streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
+    if (platform::TerminationRequested()) return StoppedStatus();
+    // Nothing went in: the report says why each message did not.
+    if (report.messagesWritten == 0 && !report.Empty()) {
+      streams.err << archive::FormatReport(report);
+    }
+    return kExitFailure;
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  std::uint64_t archiveSize = std::filesystem::file_size(util::PathFromUtf8(destination), ignored);
-  const auto& report = writer.Report();
-  streams.out << "Wrote \"" << destination << "\": " << report.messagesWritten << " messages ("
-              << Size(report.bytesRead) << " into " << Size(archiveSize) << ") in " << std::fixed
-              << std::setprecision(1) << seconds << " s, " << archive::DescribeCompression(level)
-              << ".\n";
+  const std::uint64_t archiveSize = fs::file_size(util::PathFromUtf8(destination), ignored);
+  streams.out << "Wrote \"" << SafeText(destination) << "\": " << report.messagesWritten
+              << " messages (" << Size(report.bytesRead) << " into " << Size(archiveSize) << ") in "
+              << std::fixed << std::setprecision(1) << seconds << " s, "
+              << archive::DescribeCompression(level) << ".\n";
   if (report.unreadMessages > 0)
     streams.out << report.unreadMessages << " of them arrive unread.\n";
-  PrintFolders(writer.Plan(), streams.out);
+  PrintFolders(report.folders, streams.out);
+
+  // The report beside the archive belongs to it: written anew, or an old one removed.
+  const std::string reportPath = archive::ReportPathFor(destination);
+  int status = report.Complete() ? kExitOk : kExitIncomplete;
   if (!report.Empty()) {
-    const std::string text = archive::FormatReport(report);
-    streams.out << text;
-    const std::string reportPath = archive::WriteReportBeside(destination, folder, report);
-    if (!reportPath.empty()) streams.out << "This report is also in \"" << reportPath << "\".\n";
+    streams.out << archive::FormatReport(report);
+    try {
+      archive::WriteReportBeside(destination, folder, report);
+      streams.out << "This report is also in \"" << SafeText(reportPath) << "\".\n";
+    } catch (const std::exception& error) {
+      streams.err << "crateline-cli: the archive was written, but its report could not be: "
+                  << SafeText(error.what()) << "\n";
+      status = kExitFailure;
+    }
+  } else if (Exists(reportPath) && !fs::remove(util::PathFromUtf8(reportPath), ignored)) {
+    streams.err << "crateline-cli: the report of the archive this run replaced, \""
+                << SafeText(reportPath) << "\", could not be removed: " << ignored.message()
+                << "\n";
+    status = kExitFailure;
+  }
+  if (!report.Complete()) {
+    streams.out << report.leftOut.size() + report.damaged.size()
+                << " message(s) or place(s) are not in the archive as they were read: see "
+                   "\"Left out\" and \"Damaged\" above.\n";
   }
   PrintHowToImport(destination, streams.out);
-  return kExitOk;
+  return status;
 }
 
 int RunVerify(const VerifyOptions& options, Streams streams) {
+  std::error_code ignored;
+  const fs::path archivePath = util::PathFromUtf8(options.archive);
+  if (fs::is_directory(archivePath, ignored)) {
+    streams.err << "crateline-cli: \"" << SafeText(options.archive)
+                << "\" is a folder; verify reads an archive (a .tgz), and takes the folder it "
+                   "came from with --source\n";
+    return kExitUsage;
+  }
+  if (!fs::exists(archivePath, ignored)) {
+    streams.err << "crateline-cli: cannot read \"" << SafeText(options.archive)
+                << "\": " << std::make_error_code(std::errc::no_such_file_or_directory).message()
+                << "\n";
+    return kExitUsage;
+  }
   const std::string source = options.source.empty() ? "" : AbsoluteFolderPath(options.source);
   const archive::VerifyResult result = archive::VerifyArchive(options.archive, source);
   for (const auto& problem : result.problems) streams.out << "problem: " << problem << "\n";
   for (const auto& warning : result.warnings) streams.out << "warning: " << warning << "\n";
-  streams.out << "Folders Zimbra will fill:\n";
-  for (const auto& [folder, count] : result.folders) {
-    streams.out << "  " << std::setw(7) << count << "  " << folder << "\n";
-  }
+  PrintFolders(result.folders, streams.out);
   streams.out << result.messages << " messages (" << result.unread << " unread), "
               << result.problems.size() << " problems, " << result.warnings.size()
               << " warnings.\n";
+  if (!source.empty()) {
+    streams.out << "Of the source's messages, " << result.sourceMessages
+                << " are in the archive as they should be, and " << result.reportedLeftOut
+                << " are named in the report as left out or damaged.\n";
+  }
   return result.Ok() ? kExitOk : kExitFailure;
 }
 

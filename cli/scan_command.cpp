@@ -42,7 +42,9 @@ bool CheckFolder(const std::string& folder, std::ostream& err) {
 
 std::string AbsoluteFolderPath(const std::string& folder) {
   std::error_code ignored;
-  std::filesystem::path path = std::filesystem::absolute(util::PathFromUtf8(folder), ignored);
+  // Tidy: "." and ".." taken out, so "convert ." shows the folder by its own name.
+  std::filesystem::path path =
+      std::filesystem::absolute(util::PathFromUtf8(folder), ignored).lexically_normal();
   if (path.empty()) path = util::PathFromUtf8(folder);
   std::string text = util::Utf8FromPath(path.make_preferred());
   if (text.empty() || text.back() != scan::kSeparator) text += scan::kSeparator;

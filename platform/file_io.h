@@ -46,6 +46,8 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   FileStatus Status() const;
+  // Reads on from `offset` bytes into the file. Throws FileError.
+  void Seek(std::uint64_t offset);
   // Reads up to size bytes; 0 at the end. Throws FileError.
   std::size_t Read(void* buffer, std::size_t size);
 

@@ -14,6 +14,7 @@
 
 #include "platform/file_io.h"
 #include "platform/pending_outputs.h"
+#include "platform/posix_path.h"
 
 namespace crateline::platform {
 
@@ -143,7 +144,7 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  const int fd = OpenLongPath(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw FileError(path, "open", errno);
   handle_ = fd;
   struct stat st {};
@@ -171,6 +172,12 @@ FileStatus InputFile::Status() const {
   if (fstat(static_cast<int>(handle_), &st) != 0) throw FileError(path_, "read", errno);
   return {static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
           S_ISREG(st.st_mode)};
+}
+
+void InputFile::Seek(std::uint64_t offset) {
+  if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    throw FileError(path_, "read", errno);
+  }
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {

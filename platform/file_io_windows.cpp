@@ -168,6 +168,14 @@ FileStatus InputFile::Status() const {
           UnixSeconds(info.ftLastWriteTime), true};
 }
 
+void InputFile::Seek(std::uint64_t offset) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), at, nullptr, FILE_BEGIN)) {
+    throw FileError(path_, "read", static_cast<int>(GetLastError()));
+  }
+}
+
 std::size_t InputFile::Read(void* buffer, std::size_t size) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));

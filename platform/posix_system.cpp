@@ -31,6 +31,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "platform/posix_path.h"
 #include "platform/system_calls.h"
 
 namespace crateline::platform {
@@ -503,7 +504,9 @@ SearchHandle EmulatedFindFirstFile(const std::string& spec, BasicFindData<Char>&
   auto search = std::make_unique<Search>();
   search->folder = folder;
   search->pattern = std::move(pattern);
-  search->dir = opendir(folder.c_str());
+  const int folderFd = OpenLongPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  search->dir = folderFd < 0 ? nullptr : fdopendir(folderFd);
+  if (search->dir == nullptr && folderFd >= 0) close(folderFd);
   Listed().Begin(folder);
   if (search->dir == nullptr) {
     g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
@@ -545,12 +548,12 @@ std::uint32_t MissingPathCode(const std::string& path) {
   const auto slash = parent.rfind('/');
   parent = slash == std::string::npos ? "." : parent.substr(0, slash == 0 ? 1 : slash);
   struct stat st {};
-  return (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? kErrorFileNotFound
-                                                                 : kErrorPathNotFound;
+  return (StatLongPath(parent, st) == 0 && S_ISDIR(st.st_mode)) ? kErrorFileNotFound
+                                                                : kErrorPathNotFound;
 }
 
 bool StatPath(const std::string& path, struct stat& st) {
-  if (lstat(path.c_str(), &st) == 0) return true;
+  if (LstatLongPath(path, st) == 0) return true;
   g_lastError = errno == ENOENT ? MissingPathCode(path) : CodeFromErrno(errno);
   return false;
 }
@@ -559,7 +562,7 @@ std::uint32_t EmulatedGetFileAttributes(const std::string& path) {
   if (const ListedEntry* known = Listed().FindPath(path)) return known->attributes;
   struct stat st {};
   if (!StatPath(path, st)) return kInvalidFileAttributes;
-  const auto statTarget = [&](struct stat& target) { return stat(path.c_str(), &target) == 0; };
+  const auto statTarget = [&](struct stat& target) { return StatLongPath(path, target) == 0; };
   return AttributesOf(st, BaseName(path), statTarget);
 }
 

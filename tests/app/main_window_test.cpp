@@ -243,7 +243,7 @@ TEST_F(WindowTest, AConversionThatSucceeds) {
       "converted .tgz file.\r\n",
       "Completed...", BoxIcon::kInformation);
   // desktop.ini was left out and "Sent Items" mapped: one more box names the report.
-  EXPECT_NE(desktop_.boxes[1].text.find("1 item(s) were left out"), std::string::npos)
+  EXPECT_NE(desktop_.boxes[1].text.find("1 file(s) that hold no mail left out"), std::string::npos)
       << desktop_.boxes[1].text;
   EXPECT_NE(desktop_.boxes[1].text.find("out.report.txt"), std::string::npos);
   EXPECT_EQ(desktop_.boxes[1].icon, BoxIcon::kInformation);

@@ -1,8 +1,8 @@
-#include "archive/message_headers.h"
+#include "mailbox/message_headers.h"
 
 #include <gtest/gtest.h>
 
-namespace crateline::archive {
+namespace crateline::mailbox {
 namespace {
 
 struct DateCase {
@@ -99,4 +99,4 @@ TEST(ReadMessageFacts, ReadState) {
 }
 
 }  // namespace
-}  // namespace crateline::archive
+}  // namespace crateline::mailbox

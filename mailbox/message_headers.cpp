@@ -1,4 +1,4 @@
-#include "archive/message_headers.h"
+#include "mailbox/message_headers.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace crateline::archive {
+namespace crateline::mailbox {
 namespace {
 
 char Lower(char c) {
@@ -66,21 +66,24 @@ bool IsDayName(std::string_view word) {
   return std::find(kDays.begin(), kDays.end(), lower) != kDays.end();
 }
 
-// Offsets in minutes east of UTC for the zone names mail programs write. RFC 5322 reads the
-// obsolete military letters as "-0000" (unknown), which is 0 here too.
+// Offsets in minutes east of UTC for the zone names mail programs write: RFC 5322's obsolete
+// names (UT, GMT and the four US zones), the other North American zones (Atlantic, Alaska,
+// Hawaii, Newfoundland), and names that mean one zone only in mail (BST is British Summer
+// Time there). Names used for several zones (IST, CST as China's) are not guessed: they are
+// unknown. RFC 5322 reads the obsolete military letters as "-0000" (unknown), which is 0 here.
 std::optional<int> ZoneFromName(std::string_view word) {
   struct Zone {
     std::string_view name;
     int minutes;
   };
   static constexpr Zone kZones[] = {
-      {"ut", 0},      {"utc", 0},     {"gmt", 0},    {"z", 0},      {"est", -300}, {"edt", -240},
-      {"cst", -360},  {"cdt", -300},  {"mst", -420}, {"mdt", -360}, {"pst", -480}, {"pdt", -420},
-      {"akst", -540}, {"akdt", -480}, {"hst", -600}, {"wet", 0},    {"west", 60},  {"bst", 60},
-      {"cet", 60},    {"cest", 120},  {"met", 60},   {"mest", 120}, {"mez", 60},   {"mesz", 120},
-      {"eet", 120},   {"eest", 180},  {"msk", 180},  {"jst", 540},  {"kst", 540},  {"hkt", 480},
-      {"sgt", 480},   {"awst", 480},  {"acst", 570}, {"aest", 600}, {"aedt", 660}, {"nzst", 720},
-      {"nzdt", 780},
+      {"ut", 0},     {"utc", 0},    {"gmt", 0},    {"z", 0},      {"est", -300},  {"edt", -240},
+      {"cst", -360}, {"cdt", -300}, {"mst", -420}, {"mdt", -360}, {"pst", -480},  {"pdt", -420},
+      {"ast", -240}, {"adt", -180}, {"nst", -210}, {"ndt", -150}, {"akst", -540}, {"akdt", -480},
+      {"hst", -600}, {"wet", 0},    {"west", 60},  {"bst", 60},   {"cet", 60},    {"cest", 120},
+      {"met", 60},   {"mest", 120}, {"mez", 60},   {"mesz", 120}, {"eet", 120},   {"eest", 180},
+      {"msk", 180},  {"jst", 540},  {"kst", 540},  {"hkt", 480},  {"sgt", 480},   {"awst", 480},
+      {"acst", 570}, {"acdt", 630}, {"aest", 600}, {"aedt", 660}, {"nzst", 720},  {"nzdt", 780},
   };
   const std::string lower = LowerCopy(word);
   for (const Zone& zone : kZones) {
@@ -94,6 +97,8 @@ struct DateParts {
   int year = -1, month = 0, day = 0;
   int hour = -1, minute = 0, second = 0;
   int zoneMinutes = 0;
+  bool zoneKnown = false;   // a numeric or a known named zone was read
+  std::string unknownZone;  // a word after the time that looks like a zone but is none we know
   bool pm = false, am = false;
 };
 
@@ -198,6 +203,7 @@ bool ApplyToken(const std::string& token, DateParts& parts, std::vector<std::str
   int number = 0;
   if ((token[0] == '+' || token[0] == '-') && ParseNumericZone(token, zone)) {
     parts.zoneMinutes = zone;
+    parts.zoneKnown = true;
     return true;
   }
   // ISO 8601: 2020-03-03, possibly with "T09:15:00Z" glued on.
@@ -242,23 +248,31 @@ bool ApplyToken(const std::string& token, DateParts& parts, std::vector<std::str
       return true;
     }
     if (const auto named = ZoneFromName(word)) {
-      parts.zoneMinutes = *named;
+      if (!parts.zoneKnown) parts.zoneMinutes = *named;  // "+0100 (CET)": the number counts
+      parts.zoneKnown = true;
       return true;
     }
     // "GMT+0200", "UTC-5"
     if (const auto sign = word.find_first_of("+-"); sign == 3 && ZoneFromName(word.substr(0, 3))) {
       int offset = 0;
       if (ParseNumericZone(word.substr(3), offset)) parts.zoneMinutes = offset;
+      parts.zoneKnown = true;
       return true;
     }
-    return true;  // words we do not know ("at", "GMT+1" forms) are passed over
+    // A short word of letters after the time stands where the zone stands.
+    const bool letters = std::all_of(word.begin(), word.end(), IsAlpha);
+    if (parts.hour >= 0 && letters && word.size() >= 2 && word.size() <= 5 &&
+        parts.unknownZone.empty()) {
+      parts.unknownZone = word;
+    }
+    return true;  // other words ("at") are passed over
   }
   return false;
 }
 
 }  // namespace
 
-std::optional<std::int64_t> ParseMailDate(std::string_view text) {
+std::optional<std::int64_t> ParseMailDate(std::string_view text, std::string* unknownZone) {
   DateParts parts;
   std::vector<std::string> queue = Tokens(StripComments(text));
   std::reverse(queue.begin(), queue.end());
@@ -279,6 +293,7 @@ std::optional<std::int64_t> ParseMailDate(std::string_view text) {
   if (parts.am && parts.hour == 12) parts.hour = 0;
   if (parts.hour > 23 || parts.minute > 59 || parts.second > 60) return std::nullopt;
   if (parts.second == 60) parts.second = 59;  // a leap second
+  if (unknownZone != nullptr) *unknownZone = parts.zoneKnown ? "" : parts.unknownZone;
   const std::int64_t days = DaysFromCivil(parts.year, static_cast<unsigned>(parts.month),
                                           static_cast<unsigned>(parts.day));
   return days * 86400 + parts.hour * 3600 + parts.minute * 60 + parts.second -
@@ -292,7 +307,7 @@ MessageFacts ReadMessageFacts(std::string_view message) {
 
   const auto handle = [&](std::string_view name, std::string_view value) {
     if (EqualsIgnoringCase(name, "Date")) {
-      if (!facts.date) facts.date = ParseMailDate(value);
+      if (!facts.date) facts.date = ParseMailDate(value, &facts.unknownZone);
     } else if (EqualsIgnoringCase(name, "Received")) {
       // The date stands after the last ';'.
       const auto semicolon = value.rfind(';');
@@ -320,11 +335,11 @@ MessageFacts ReadMessageFacts(std::string_view message) {
   bool inHeader = false;
   std::size_t pos = 0;
   while (pos < message.size()) {
-    auto end = message.find('\n', pos);
+    auto end = message.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = message.size();
     std::string_view line = message.substr(pos, end - pos);
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (end + 1 < message.size() && message[end] == '\r' && message[end + 1] == '\n') ++pos;
     if (line.empty()) break;
     if ((line[0] == ' ' || line[0] == '\t') && inHeader) {
       value += ' ';
@@ -349,4 +364,14 @@ MessageFacts ReadMessageFacts(std::string_view message) {
   return facts;
 }
 
-}  // namespace crateline::archive
+std::optional<std::int64_t> ArchiveTime(const MessageFacts& facts, std::int64_t fallback) {
+  // The tar entry's time field holds 11 octal digits; 0 would show as 1 January 1970.
+  constexpr std::int64_t kLatest = 077777777777;
+  const auto usable = [](std::optional<std::int64_t> t) { return t && *t > 0 && *t <= kLatest; };
+  if (usable(facts.date)) return facts.date;
+  if (usable(facts.received)) return facts.received;
+  if (usable(fallback)) return fallback;
+  return std::nullopt;
+}
+
+}  // namespace crateline::mailbox

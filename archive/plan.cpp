@@ -1,0 +1,240 @@
+// MakePlan: from a store's inventory to the archive's folders and entries.
+//
+// Zimbra finds a folder by its name lower-cased and with trailing spaces trimmed, so folders
+// that differ only so ("Work", "work", "WORK ") are one folder there. Rather than leave that to
+// chance, the plan merges them under one spelling, the first in byte order (a top-level system
+// folder under Zimbra's own name), and says so in the report; entry names are then made unique
+// in each merged folder.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_set>
+
+#include "archive/archive.h"
+#include "util/separator.h"
+
+namespace crateline::archive {
+namespace {
+
+constexpr std::uint64_t kLargestMessage = (std::uint64_t{1} << 31) - 1;  // the importer's int
+
+std::vector<std::string> Segments(const std::string& path) {
+  std::vector<std::string> out;
+  if (path.empty()) return out;
+  std::size_t start = 0;
+  for (;;) {
+    const auto slash = path.find('/', start);
+    out.push_back(
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) return out;
+    start = slash + 1;
+  }
+}
+
+std::string Joined(const std::vector<std::string>& names, std::size_t count, char separator) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) out += separator;
+    out += names[i];
+  }
+  return out;
+}
+
+std::string Quoted(const std::vector<std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? " and " : ", ";
+    out += "\"" + names[i] + "\"";
+  }
+  return out;
+}
+
+// Every folder path under one spelling per Zimbra folder: for each folder on the way, the
+// first spelling in byte order among those the plan holds (a system folder by its own name).
+std::map<std::string, std::string> MergedSpellings(const std::set<std::string>& paths,
+                                                   std::vector<ReportLine>& repaired) {
+  std::map<std::string, std::string> spelling;  // key of a folder on the way → its name
+  for (const std::string& path : paths) {       // in byte order: the first spelling wins
+    const auto segments = Segments(path);
+    for (std::size_t k = 0; k < segments.size(); ++k) {
+      const std::string prefix = Joined(segments, k + 1, '/');
+      std::string name = segments[k];
+      if (k == 0) name = ZimbraFolderShown(name);
+      spelling.emplace(ZimbraFolderKey(prefix), name);
+    }
+  }
+  std::map<std::string, std::string> merged;
+  std::map<std::string, std::vector<std::string>> spellingsOf;  // final path → source paths
+  for (const std::string& path : paths) {
+    const auto segments = Segments(path);
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < segments.size(); ++k) {
+      names.push_back(spelling[ZimbraFolderKey(Joined(segments, k + 1, '/'))]);
+    }
+    const std::string final = Joined(names, names.size(), '/');
+    merged[path] = final;
+    spellingsOf[final].push_back(path);
+  }
+  for (const auto& [final, sources] : spellingsOf) {
+    if (sources.size() < 2) continue;
+    repaired.push_back({final, "folders " + Quoted(sources) + " merged into \"" + final +
+                                   "\": Zimbra finds them as one folder"});
+  }
+  return merged;
+}
+
+std::string UniqueName(const std::string& name, const std::string& folder,
+                       std::unordered_set<std::string>& taken) {
+  const auto dot = name.rfind('.');
+  const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  const std::string suffix = dot == std::string::npos ? "" : name.substr(dot);
+  for (std::uint64_t n = 2;; ++n) {
+    std::string candidate = stem + " (" + std::to_string(n) + ")" + suffix;
+    if (taken.insert(folder + "/" + candidate).second) return candidate;
+  }
+}
+
+// A message file's entry name: the suffix ".eml" in lower case, added where the store's names
+// have another (".emlx", a Maildir file's flags).
+std::string EntryFileName(const std::string& storeName, bool& escaped) {
+  std::string name = MessageFileName(EntryText(storeName, escaped));
+  if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".emlx") == 0) name.pop_back();
+  if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0) name += ".eml";
+  return name;
+}
+
+}  // namespace
+
+Plan MakePlan(mailbox::Inventory inventory) {
+  Plan plan;
+  plan.inventory = std::move(inventory);
+  const mailbox::Inventory& inv = plan.inventory;
+  plan.leftOut = inv.leftOut;
+
+  // Each store folder's archive path, repaired as the importer needs it.
+  std::vector<std::string> repairedPath(inv.folders.size());
+  std::set<std::string> notesSeen;
+  for (std::size_t i = 0; i < inv.folders.size(); ++i) {
+    const auto& names = inv.folders[i];
+    std::vector<std::string> segments;
+    std::vector<std::string> notes;
+    for (const auto& raw : names) {
+      bool escaped = false;
+      segments.push_back(EntryText(raw, escaped));
+      if (escaped) {
+        notes.push_back("the folder name \"" + segments.back() +
+                        "\" is not valid UTF-8; its stray bytes were written as %XX");
+      }
+    }
+    repairedPath[i] = ZimbraFolderPath(segments, notes);
+    const std::string where = inv.root + Joined(names, names.size(), util::kPathSeparator);
+    for (const auto& note : notes) {
+      if (notesSeen.insert(note).second) plan.repaired.push_back({where, note});
+    }
+  }
+
+  // Folders Zimbra finds the same become one.
+  std::set<std::string> paths;
+  for (std::size_t i = 0; i < inv.folders.size(); ++i) {
+    if (!repairedPath[i].empty()) paths.insert(repairedPath[i]);
+  }
+  const auto merged = MergedSpellings(paths, plan.repaired);
+  std::map<std::string, std::uint32_t> folderIndex;
+  std::vector<std::uint32_t> folderOf(inv.folders.size());
+  for (std::size_t i = 0; i < inv.folders.size(); ++i) {
+    const std::string final = repairedPath[i].empty() ? "" : merged.at(repairedPath[i]);
+    const auto [it, added] =
+        folderIndex.emplace(final, static_cast<std::uint32_t>(plan.folders.size()));
+    if (added) plan.folders.push_back(final);
+    folderOf[i] = it->second;
+  }
+
+  // The messages Zimbra can take, named.
+  std::vector<std::uint64_t> sequence(plan.folders.size(), 0);
+  for (std::size_t i = 0; i < inv.messages.size(); ++i) {
+    const mailbox::Message& m = inv.messages[i];
+    if (m.length == 0) {
+      plan.leftOut.push_back({inv.LabelOf(m), "an empty message; Zimbra rejects empty messages"});
+      continue;
+    }
+    if (m.length > kLargestMessage) {
+      plan.leftOut.push_back(
+          {inv.LabelOf(m), "2 GiB or larger; Zimbra cannot take a message this size"});
+      continue;
+    }
+    PlannedMessage planned;
+    planned.message = static_cast<std::uint32_t>(i);
+    planned.folder = folderOf[m.folder];
+    if (m.wholeFile) {
+      bool escaped = false;
+      planned.name = EntryFileName(inv.files[m.file].name, escaped);
+      if (escaped) {
+        plan.repaired.push_back(
+            {inv.LabelOf(m), "the name is not valid UTF-8; its stray bytes were written as %XX"});
+      }
+    } else {
+      std::string number = std::to_string(++sequence[planned.folder]);
+      if (number.size() < 6) number.insert(0, 6 - number.size(), '0');
+      planned.name = number + ".eml";
+    }
+    plan.messages.push_back(std::move(planned));
+  }
+
+  // Byte order of folder and name: the bytes of the archive never depend on the order in
+  // which the system lists a folder, and each folder's entries stand together.
+  const auto order = [&plan](const PlannedMessage& a, const PlannedMessage& b) {
+    const std::string& fa = plan.folders[a.folder];
+    const std::string& fb = plan.folders[b.folder];
+    if (fa != fb) return fa < fb;
+    if (a.name != b.name) return a.name < b.name;
+    return a.message < b.message;
+  };
+  std::sort(plan.messages.begin(), plan.messages.end(), order);
+  std::unordered_set<std::string> taken;
+  bool renamed = false;
+  for (auto& message : plan.messages) {
+    const std::string& folder = plan.folders[message.folder];
+    if (!taken.insert(folder + "/" + message.name).second) {
+      message.name = UniqueName(message.name, folder, taken);
+      renamed = true;
+    }
+  }
+  if (renamed) std::sort(plan.messages.begin(), plan.messages.end(), order);
+  return plan;
+}
+
+std::string Plan::EntryName(const PlannedMessage& message) const {
+  const std::string& folder = folders[message.folder];
+  return folder.empty() ? message.name : folder + "/" + message.name;
+}
+
+std::uint64_t Plan::TotalBytes() const {
+  std::uint64_t total = 0;
+  for (const auto& message : messages) total += Source(message).length;
+  return total;
+}
+
+std::vector<FolderCount> Plan::FolderTable() const {
+  std::vector<std::uint64_t> counts(folders.size(), 0);
+  for (const auto& message : messages) ++counts[message.folder];
+  FolderTally tally;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    if (counts[i] > 0) tally.Add(folders[i], counts[i]);
+  }
+  return tally.Rows();
+}
+
+void FolderTally::Add(const std::string& archiveFolder, std::uint64_t messages) {
+  const auto [at, added] = index_.emplace(ZimbraFolderKey(archiveFolder), rows_.size());
+  if (added) rows_.push_back({ZimbraFolderShown(archiveFolder), 0});
+  rows_[at->second].messages += messages;
+}
+
+std::vector<FolderCount> FolderTally::Rows() const {
+  std::vector<FolderCount> rows = rows_;
+  std::sort(rows.begin(), rows.end(),
+            [](const FolderCount& a, const FolderCount& b) { return a.folder < b.folder; });
+  return rows;
+}
+
+}  // namespace crateline::archive

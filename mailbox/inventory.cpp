@@ -1,0 +1,62 @@
+// The inventory's bookkeeping, and the choice of the format that reads a source.
+#include <algorithm>
+
+#include "mailbox/mailbox.h"
+
+namespace crateline::mailbox {
+
+std::string Inventory::PathOf(const Message& message) const {
+  const SourceFile& file = files[message.file];
+  return dirs[file.dir] + file.name;
+}
+
+std::string Inventory::LabelOf(const Message& message) const {
+  if (message.wholeFile) return PathOf(message);
+  return PathOf(message) + ":" + std::to_string(message.offset);
+}
+
+std::uint32_t Inventory::Folder(const std::vector<std::string>& names) {
+  const auto [it, added] = folderIndex_.emplace(names, static_cast<std::uint32_t>(folders.size()));
+  if (added) folders.push_back(names);
+  return it->second;
+}
+
+const std::vector<const Format*>& Formats() {
+  static const std::vector<const Format*> formats = {&EmlTreeFormat()};
+  return formats;
+}
+
+const Format* FormatNamed(const std::string& name) {
+  for (const Format* format : Formats()) {
+    if (name == format->Name()) return format;
+  }
+  return nullptr;
+}
+
+Inventory ReadSource(const std::string& source, const ReadOptions& options,
+                     const std::string& format) {
+  const Format* reader = nullptr;
+  if (!format.empty()) {
+    reader = FormatNamed(format);
+    if (reader == nullptr) throw SourceError("there is no format named \"" + format + "\"");
+  } else {
+    int best = 0;
+    for (const Format* candidate : Formats()) {
+      const int bid = candidate->Bid(source);
+      if (bid > best) {
+        best = bid;
+        reader = candidate;
+      }
+    }
+    if (reader == nullptr) {
+      throw SourceError("\"" + source + "\" holds no mail store Crateline can read");
+    }
+  }
+  Inventory inventory;
+  inventory.root = source;
+  inventory.format = reader->Name();
+  reader->Read(source, options, inventory);
+  return inventory;
+}
+
+}  // namespace crateline::mailbox

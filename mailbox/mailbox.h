@@ -1,0 +1,113 @@
+// The mail stores Crateline reads, and what it finds in them.
+//
+// A store is read into an Inventory before a byte is archived: every message it holds, as a
+// byte range of a file with the folder it belongs to, its read state when the store keeps one
+// and a time to fall back on; and every message or file that will not be archived, with the
+// reason. Each store format is a reader behind the Format interface; detection asks every
+// reader how sure it is that it can read the source, and the highest bid reads it. The archive
+// layer turns an inventory into Zimbra's folders and entries; nothing here knows Zimbra.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace crateline::mailbox {
+
+enum class ReadState : std::uint8_t {
+  kFromHeaders,  // the store keeps none: the message's own headers say
+  kRead,
+  kUnread,
+};
+
+// One message: `length` bytes from `offset` of a file.
+struct Message {
+  std::uint32_t file = 0;    // Inventory::files
+  std::uint32_t folder = 0;  // Inventory::folders
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::int64_t fallbackTime = 0;  // seconds since 1970, when the headers give no date
+  ReadState state = ReadState::kFromHeaders;
+  // The file holds this message alone and is its name (an .eml file): the file's size when it
+  // is read counts, not `length`, and its entry is named after the file.
+  bool wholeFile = true;
+};
+
+struct SourceFile {
+  std::uint32_t dir = 0;  // Inventory::dirs
+  std::string name;       // as the system spells it (on POSIX, any bytes)
+};
+
+// A line of the report: what (a path, or PATH:OFFSET for a message inside a file) and why.
+struct Item {
+  std::string what;
+  std::string why;
+  // A folder or file that could not be read through, so that messages may be missing whose
+  // names nobody can give.
+  bool unreadPlace = false;
+};
+
+struct Inventory {
+  std::string root;               // the source as given, a folder path with its separator
+  std::string format;             // the name of the format that read it
+  std::vector<std::string> dirs;  // folders on disk, each ending in the separator
+  std::vector<SourceFile> files;  // the files that hold messages
+  std::vector<std::vector<std::string>> folders;  // mail folders, as names below the top
+  std::vector<Message> messages;
+  std::vector<Item> leftOut;       // messages that will not be archived, and places not read
+  std::vector<Item> notMail;       // files that hold no mail
+  std::vector<std::string> notes;  // counts of things passed over as a whole
+
+  std::string PathOf(const Message& message) const;
+  // What names the message in a report: its path, and ":OFFSET" when its file holds more.
+  std::string LabelOf(const Message& message) const;
+  // Adds a folder (by its names below the top) once, and returns its index.
+  std::uint32_t Folder(const std::vector<std::string>& names);
+
+ private:
+  std::map<std::vector<std::string>, std::uint32_t> folderIndex_;
+};
+
+// The source cannot be read at all (missing, not a store this format reads, not listable).
+class SourceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Called while a store is read, with the folder or file being read; may throw to stop.
+using Tick = std::function<void(const std::string& where)>;
+
+struct ReadOptions {
+  Tick tick;
+};
+
+class Format {
+ public:
+  virtual ~Format() = default;
+  virtual const char* Name() const = 0;
+  // 0: cannot read it; 100: certainly its own. `source` is a folder path with its separator,
+  // or a file path.
+  virtual int Bid(const std::string& source) const = 0;
+  // Fills the inventory; throws SourceError when the source cannot be read at all.
+  virtual void Read(const std::string& source, const ReadOptions& options,
+                    Inventory& inventory) const = 0;
+};
+
+// The formats Crateline reads, in the order they bid.
+const std::vector<const Format*>& Formats();
+const Format* FormatNamed(const std::string& name);
+
+// Reads the source with the format that bids highest, or with `format` when it is not empty.
+Inventory ReadSource(const std::string& source, const ReadOptions& options,
+                     const std::string& format = "");
+
+// Whether a file name ends in ".eml", in any case (".eml" alone included: Zimbra takes it).
+bool HasEmlSuffix(const std::string& name);
+
+// Formats (one file each).
+const Format& EmlTreeFormat();
+
+}  // namespace crateline::mailbox
