@@ -3,6 +3,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -10,9 +11,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <thread>
 
+#include "cli/commands.h"
+#include "platform/file_io.h"
 #include "run_cli.h"
 #include "support/temp_dir.h"
 
@@ -85,6 +89,89 @@ TEST_F(CliConvert, DryRunShowsTheFoldersAndWritesNothing) {
   EXPECT_FALSE(fs::exists(Out()));
 }
 
+TEST_F(CliConvert, DestinationsItWillNotWrite) {
+  auto result = RunCli({"convert", Mail(), "-o", Out("box.tar.gz")});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("must be a .tgz file"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("box.tar.tgz"), std::string::npos) << result.err;
+
+  // Inside the source: refused, --force or not, and the source is as it was.
+  const std::string inside = (dir_.path() / "mail" / "Inbox" / "a.eml").string();
+  for (const bool force : {false, true}) {
+    std::vector<std::string> args{"convert", Mail(), "-o", (dir_.path() / "mail/x.tgz").string()};
+    if (force) args.push_back("--force");
+    result = RunCli(args);
+    EXPECT_EQ(result.status, kExitUsage);
+    EXPECT_NE(result.err.find("inside the folder being converted"), std::string::npos);
+  }
+  EXPECT_EQ(RunCli({"convert", Mail(), "-o", inside, "--force"}).status, kExitUsage);
+  std::ifstream kept(inside);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}),
+            "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n");
+  EXPECT_FALSE(fs::exists(dir_.path() / "mail/x.tgz"));
+
+  // A report left from another run is not replaced without --force either.
+  dir_.Write("box.report.txt", "an old report");
+  result = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("box.report.txt\" already exists"), std::string::npos) << result.err;
+}
+
+TEST_F(CliConvert, TheReportBelongsToItsArchive) {
+  ASSERT_EQ(RunCli({"convert", Mail(), "-o", Out()}).status, kExitOk);
+  ASSERT_TRUE(fs::exists(Out("box.report.txt")));
+  // Nothing to report any more: the archive is replaced, and its old report goes with it.
+  fs::remove(dir_.path() / "mail/Inbox/desktop.ini");
+  fs::rename(dir_.path() / "mail/Sent Items", dir_.path() / "mail/Sent");
+  auto result = RunCli({"convert", Mail(), "-o", Out(), "--force"});
+  EXPECT_EQ(result.status, kExitOk) << result.err;
+  EXPECT_FALSE(fs::exists(Out("box.report.txt")));
+  // A report that cannot be written is an error that says so.
+  dir_.Write("mail/Inbox/notes.txt", "x");
+  fs::create_directory(Out("box.report.txt"));
+  result = RunCli({"convert", Mail(), "-o", Out(), "--force"});
+  EXPECT_EQ(result.status, kExitFailure);
+  EXPECT_NE(result.err.find("its report could not be"), std::string::npos) << result.err;
+}
+
+TEST_F(CliConvert, ExitStatusSaysWhetherEveryMessageWentIn) {
+  dir_.Write("mail/Inbox/empty.eml", "");
+  auto result = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(result.status, kExitIncomplete) << result.err;
+  EXPECT_NE(result.out.find("empty.eml"), std::string::npos);
+  // Nothing could go in: a failure, and the list says why.
+  dir_.Write("only/empty.eml", "");
+  dir_.Write("only/blank.eml", "");
+  result = RunCli({"convert", (dir_.path() / "only").string(), "-o", Out("only.tgz")});
+  EXPECT_EQ(result.status, kExitFailure);
+  EXPECT_NE(result.err.find("blank.eml"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("an empty message"), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(Out("only.tgz")));
+  // Progress without a terminal ends at 100%.
+  result = RunCli({"convert", Mail(), "-o", Out("third.tgz")});
+  EXPECT_NE(result.out.find("\n100% (2 of 2 messages)\n"), std::string::npos) << result.out;
+}
+
+TEST_F(CliConvert, NamesArePrintedSafely) {
+#ifndef _WIN32  // a name Windows does not allow
+  dir_.Write("mail/Inbox/\x1b]0;owned\x07\x1b[2J.eml", "");
+  const auto result = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(result.status, kExitIncomplete);
+  EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
+  EXPECT_NE(result.out.find("\\x1B]0;owned\\x07\\x1B[2J.eml"), std::string::npos) << result.out;
+#endif
+  // "." and ".." are taken out of the folder shown.
+  EXPECT_EQ(AbsoluteFolderPath(Mail() + "/Inbox/../."), Mail() + util::kPathSeparator);
+
+  // Folders and missing files are no archives to verify, and the reason is given.
+  auto verify = RunCli({"verify", Mail()});
+  EXPECT_EQ(verify.status, kExitUsage);
+  EXPECT_NE(verify.err.find("is a folder"), std::string::npos);
+  verify = RunCli({"verify", Out("missing.tgz")});
+  EXPECT_EQ(verify.status, kExitUsage);
+  EXPECT_NE(verify.err.find("missing.tgz\": No such file"), std::string::npos) << verify.err;
+}
+
 #ifndef _WIN32  // these make their archives with GNU tar and drive the program with signals
 TEST_F(CliConvert, VerifyCatchesArchivesTheImporterWouldMishandle) {
   // What `tar -C dir -czf x .` writes: every name starts with "./".
@@ -119,37 +206,96 @@ TEST_F(CliConvert, VerifyCatchesArchivesTheImporterWouldMishandle) {
   EXPECT_NE(result.out.find("late.eml"), std::string::npos) << result.out;
 }
 
-// The real program, interrupted as a user would with Ctrl-C.
-TEST_F(CliConvert, CtrlCStopsCleanly) {
+// The command, stopped as a user or the system would stop it: Ctrl-C, SIGTERM, SIGHUP. It runs
+// in a child, which gets the signal once it has started to write (it says so on its first
+// line), with a named temporary file, as on file systems without unnamed ones.
+TEST_F(CliConvert, SignalsStopCleanlyAndLeaveNoFile) {
   std::mt19937 random(3);
   std::string noise(512 * 1024, '\0');
   for (char& c : noise) c = static_cast<char>(random());
   for (int i = 0; i < 200; ++i)
     dir_.Write("big/m" + std::to_string(i) + ".eml", "Subject: x\r\n\r\n" + noise);
-  const std::string cli = CRATELINE_CLI_PATH;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    execl(cli.c_str(), cli.c_str(), "convert", (dir_.path() / "big").c_str(), "-o",
-          Out("big.tgz").c_str(), "--level", "best", "--threads", "1", static_cast<char*>(nullptr));
-    _exit(127);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      platform::UseUnnamedOutputs(false);
+      // What the program prints goes to the parent, which waits for its first line.
+      dup2(ready[1], 1);
+      const int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 2);
+      // The command runs in this child as in the program, its output on the pipe.
+      const int status = cli::Run({"convert", (dir_.path() / "big").string(), "-o", Out("big.tgz"),
+                                   "--level", "best", "--threads", "1"},
+                                  {std::cout, std::cerr, false});
+      std::cout.flush();
+      _exit(status);
+    }
+    close(ready[1]);
+    char first = 0;
+    ASSERT_EQ(read(ready[0], &first, 1), 1) << "the program printed nothing";
+    // Wait (boundedly) until its temporary file is there, then stop it.
+    bool partial = false;
+    for (int i = 0; i < 500 && !partial; ++i) {
+      for (const auto& entry : fs::directory_iterator(dir_.path())) {
+        partial |= entry.path().filename().string().find(".partial") != std::string::npos;
+      }
+      if (!partial) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(partial) << "no temporary file appeared";
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << signal << " killed the program";
+    EXPECT_EQ(WEXITSTATUS(status), signal == SIGINT ? 130 : 128 + signal);
+    EXPECT_FALSE(fs::exists(Out("big.tgz")));
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
+          << "signal " << signal;
+    }
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  kill(child, SIGINT);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_FALSE(fs::exists(Out("big.tgz")));
-  if (WIFSIGNALED(status)) GTEST_SKIP() << "the signal came before the program was listening";
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the conversion ended before the signal came";
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_FALSE(fs::exists(Out("big.tgz")));
-  for (const auto& entry : fs::directory_iterator(dir_.path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos);
+}
+
+// Deeper than the system's path limit (4,096 bytes here): every message is reached, by the
+// scan, convert and verify alike.
+TEST_F(CliConvert, TreesDeeperThanThePathLimit) {
+  const std::string segment(120, 'd');
+  int fd = open(Mail().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::string relative;
+  for (int level = 0; level < 40; ++level) {
+    ASSERT_EQ(mkdirat(fd, segment.c_str(), 0755), 0);
+    const int next = openat(fd, segment.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    relative += segment + "/";
+    if (level == 20 || level == 39) {
+      const std::string text = "Subject: deep " + std::to_string(level) + "\r\n\r\nx\r\n";
+      const int file = openat(fd, "deep.eml", O_WRONLY | O_CREAT, 0644);
+      ASSERT_GE(file, 0);
+      ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(file);
+    }
   }
+  close(fd);
+  ASSERT_GT(Mail().size() + relative.size(), 4096u);
+
+  const auto scanned = RunCli({"scan", "--list", Mail()});
+  EXPECT_EQ(scanned.status, kExitOk);
+  EXPECT_NE(scanned.out.find("4 Messages & 42 Folder(s)"), std::string::npos) << scanned.out;
+  EXPECT_NE(scanned.out.find(relative + "deep.eml"), std::string::npos);
+
+  const auto converted = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(converted.status, kExitOk) << converted.out << converted.err;
+  EXPECT_NE(converted.out.find("4 messages"), std::string::npos) << converted.out;
+  const auto verified = RunCli({"verify", Out(), "--source", Mail()});
+  EXPECT_EQ(verified.status, kExitOk) << verified.out;
+  EXPECT_NE(verified.out.find("4 are in the archive"), std::string::npos) << verified.out;
 }
 
 #endif

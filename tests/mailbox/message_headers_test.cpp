@@ -22,6 +22,11 @@ const DateCase kDates[] = {
     {"Tue, 3 Mar 2020 00:15:00 PST", 1583223300},
     {"Tue, 3 Mar 2020 09:15:00 +0100 (CET)", 1583223300},
     {"Tue, 3 Mar 2020 09:15:00 CET", 1583223300},
+    {"Tue, 3 Mar 2020 04:15:00 AST", 1583223300},  // Atlantic, not UTC
+    {"Tue, 3 Mar 2020 05:15:00 ADT", 1583223300},
+    {"Mon, 2 Mar 2020 23:15:00 AKST", 1583223300},
+    {"Mon, 2 Mar 2020 22:15:00 HST", 1583223300},
+    {"Tue, 3 Mar 2020 04:45:00 NST", 1583223300},
     {"Tue,  3 Mar 2020 09:15 +0100", 1583223300},
     {"Tuesday, 3 March 2020 09:15:00 +0100", 1583223300},
     {"tue, 03 MAR 2020 09:15:00 +0100", 1583223300},
@@ -60,6 +65,29 @@ TEST(ParseMailDate, RealWorldForms) {
       EXPECT_EQ(parsed.value_or(-1), c.expected) << c.text;
     }
   }
+}
+
+TEST(ParseMailDate, AnUnknownZoneIsReadAsUtcAndNamed) {
+  std::string unknown;
+  EXPECT_EQ(ParseMailDate("Tue, 3 Mar 2020 08:15:00 XYZ", &unknown).value_or(-1), 1583223300);
+  EXPECT_EQ(unknown, "XYZ");
+  EXPECT_EQ(ParseMailDate("Tue, 3 Mar 2020 09:15:00 +0100 (XYZ)", &unknown).value_or(-1),
+            1583223300);
+  EXPECT_EQ(unknown, "");  // a comment, and a number that says it all
+  EXPECT_EQ(ParseMailDate("Tue, 3 Mar 2020 09:15:00 +0100 IST", &unknown).value_or(-1), 1583223300);
+  EXPECT_EQ(unknown, "");
+  EXPECT_TRUE(ParseMailDate("Tue, 3 Mar 2020 08:15:00 IST", &unknown).has_value());
+  EXPECT_EQ(unknown, "IST");  // India, Israel or Ireland: not guessed
+}
+
+// Old Mac exports end their lines with CR alone.
+TEST(ReadMessageFacts, LinesEndingInACarriageReturnAlone) {
+  const auto facts = ReadMessageFacts(
+      "From: a@example.org\rDate: Tue, 3 Mar 2020 09:15:00\r +0100\rStatus: O\r\rbody\r"
+      "Status: R\r");
+  EXPECT_EQ(facts.date.value_or(-1), 1583223300);  // folded over a CR, too
+  EXPECT_TRUE(facts.unread);                       // the body's Status is not a header
+  EXPECT_FALSE(ReadMessageFacts("Status: RO\r\rX-Mozilla-Status: 0000\r").unread);
 }
 
 TEST(ReadMessageFacts, DateAndNewestReceivedFromTheHeaderOnly) {
