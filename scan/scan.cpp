@@ -31,10 +31,13 @@ void Advance(std::int32_t& counter, const char* what) {
 }
 
 // Calls visit(record) for every entry a search for spec lists; nothing when it lists nothing.
+// Only a real listing counts: an ftp URL gives the handle 0 and no entry, and taking its empty
+// record for an entry would make the walk descend into "" without end.
 template <typename Visit>
 void ForEachEntry(const std::string& spec, Visit visit, bool pumpOnceFirst) {
   SearchRecord record;
-  if (FindFirstEntry(spec, record) == platform::kInvalidHandle) return;
+  const platform::SearchHandle handle = FindFirstEntry(spec, record);
+  if (handle == platform::kInvalidHandle || handle == 0 || !record.Found) return;
   // A visit that throws (a counter at its limit) must not leave the search open.
   struct CloseOnExit {
     SearchRecord& record;

@@ -24,16 +24,24 @@ std::u16string DecodeUtf16Le(const std::string& bytes) {
 
 }  // namespace
 
-std::vector<std::u16string> SplitAt(const std::u16string& text, const std::u16string& delimiter) {
-  if (delimiter.empty()) return {text};
+std::vector<std::u16string> SplitAt(std::u16string text, const std::u16string& delimiter,
+                                    std::size_t from) {
   std::vector<std::u16string> pieces;
   std::size_t start = 0;
-  for (std::size_t at = text.find(delimiter); at != std::u16string::npos;
-       at = text.find(delimiter, start)) {
-    pieces.push_back(text.substr(start, at - start));
-    start = at + delimiter.size();
+  if (!delimiter.empty()) {
+    for (std::size_t at = text.find(delimiter, from); at != std::u16string::npos;
+         at = text.find(delimiter, start)) {
+      pieces.push_back(text.substr(start, at - start));
+      start = at + delimiter.size();
+    }
   }
-  pieces.push_back(text.substr(start));
+  // The rest is moved, not copied: a line that spans many blocks is carried from block to
+  // block, and copying it each time would make reading it quadratic.
+  if (start == 0) {
+    pieces.push_back(std::move(text));
+  } else {
+    pieces.push_back(text.substr(start));
+  }
   return pieces;
 }
 
@@ -50,12 +58,12 @@ bool UnicodeReader::Eof() const {
   return atEnd_;
 }
 
-std::int32_t UnicodeReader::Length() const {
+std::int64_t UnicodeReader::Length() const {
   RequireOpen();
   // Half a unit rounds to the even neighbour.
   std::int64_t units = byteLength_ / 2;
   if (byteLength_ % 2 != 0 && units % 2 != 0) ++units;
-  return static_cast<std::int32_t>(units);
+  return units;
 }
 
 void UnicodeReader::OpenFile(const std::string& fileName, const std::u16string& lineDelim) {
@@ -103,7 +111,7 @@ void UnicodeReader::OpenFile(const std::string& fileName, const std::u16string& 
     }
   }
   delimiter_ = lineDelim;
-  blocksLeft_ = static_cast<std::int32_t>(byteLength_ / kBlockBytes);
+  blocksLeft_ = byteLength_ / kBlockBytes;
   tailSize_ = static_cast<std::int32_t>(byteLength_ % kBlockBytes);
   blockSize_ = kBlockBytes;
   lines_.assign(1, std::u16string());
@@ -126,12 +134,15 @@ void UnicodeReader::LoadNextBlock() {
     lastBlock_ = true;
   }
   std::u16string joined = std::move(lines_.back());
+  // The held-back piece holds no delimiter, but one may straddle it and the new block.
+  const std::size_t from =
+      joined.size() >= delimiter_.size() ? joined.size() - delimiter_.size() + 1 : 0;
   joined += DecodeUtf16Le(bytes);
   if (lastBlock_ && !delimiter_.empty() && joined.size() >= delimiter_.size() &&
       joined.compare(joined.size() - delimiter_.size(), delimiter_.size(), delimiter_) == 0) {
     joined.resize(joined.size() - delimiter_.size());
   }
-  lines_ = SplitAt(joined, delimiter_);
+  lines_ = SplitAt(std::move(joined), delimiter_, from);
   lineIndex_ = 0;
 }
 

@@ -52,7 +52,9 @@ class UnicodeReader {
 
   bool Eof() const;  // the final line has been returned
   bool IsOpen() const { return file_ != nullptr; }
-  std::int32_t Length() const;  // code units in the file (without the byte-order mark)
+  // Code units in the file (without the byte-order mark); 64 bits, since a file may hold more
+  // than 2^31 of them.
+  std::int64_t Length() const;
 
  private:
   void LoadNextBlock();
@@ -63,7 +65,7 @@ class UnicodeReader {
   std::u16string delimiter_;
   std::FILE* file_ = nullptr;
   std::string fileName_;
-  std::int32_t blocksLeft_ = 0;
+  std::int64_t blocksLeft_ = 0;
   std::int64_t byteLength_ = 0;
   std::size_t lineIndex_ = 0;
   std::int32_t tailSize_ = 0;
@@ -72,7 +74,9 @@ class UnicodeReader {
 };
 
 // Splits text at every occurrence of delimiter, left to right without overlap: n occurrences
-// give n + 1 pieces; an empty delimiter gives the text itself.
-std::vector<std::u16string> SplitAt(const std::u16string& text, const std::u16string& delimiter);
+// give n + 1 pieces; an empty delimiter gives the text itself. The search for the first
+// occurrence starts at `from` (the caller knows there is none before it).
+std::vector<std::u16string> SplitAt(std::u16string text, const std::u16string& delimiter,
+                                    std::size_t from = 0);
 
 }  // namespace crateline::util

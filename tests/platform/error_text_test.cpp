@@ -16,13 +16,7 @@ TEST(CleanSystemMessage, MakesOneLineWithoutEdgeSpaces) {
   EXPECT_EQ(CleanSystemMessage(std::string("a\0b\r\0\n", 6)), "ab");  // NULs go before CR LF
   EXPECT_EQ(CleanSystemMessage("a\rb\nc"), "ab c");
   EXPECT_EQ(CleanSystemMessage("   \r\n  "), "");
-}
-
-TEST(TrimAtNull, CutsAtTheFirstNul) {
-  EXPECT_EQ(TrimAtNull(std::string("abc\0def", 7)), "abc");
-  EXPECT_EQ(TrimAtNull(std::string("\0abc", 4)), "");
-  EXPECT_EQ(TrimAtNull(std::string("abc")), "abc");
-  EXPECT_EQ(TrimAtNull(std::u16string(u"ab\0c", 4)), u"ab");
+  EXPECT_EQ(CleanSystemMessage("  Access is denied."), "Access is denied.");
 }
 
 TEST_F(ApiTest, CodeZeroWithNothingPendingSaysPossiblyLocked) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "api_fixture.h"
 
@@ -9,76 +10,94 @@ namespace {
 
 using testing::ApiTest;
 
-TEST(DecideWindowsVersion, WindowsXP) {
-  const auto v = DecideWindowsVersion({5, 1, 2600, 2, "Service Pack 3"});
-  EXPECT_TRUE(v.IsNT && v.IsNTPlatform && v.IsWinXP);
-  EXPECT_FALSE(v.IsWin9x || v.IsWin2000 || v.IsNT4);
-  EXPECT_EQ(v.VersionText, "Windows XP v5.1");
-  EXPECT_EQ(v.VersionCode, 501);
-  EXPECT_EQ(v.NTVersionCode, 501);
-  EXPECT_EQ(v.Win9xVersionCode, 0);
-  EXPECT_EQ(v.CSDVersion, "Service Pack 3");
+// The flags a decision set, by name.
+std::set<std::string> FlagsOf(const WindowsVersionInfo& v) {
+  const std::pair<const char*, bool> flags[] = {{"Win32s", v.IsWin32s},
+                                                {"Win9x", v.IsWin9x},
+                                                {"NT", v.IsNT},
+                                                {"Win95", v.IsWin95},
+                                                {"Win95OSR2", v.IsWin95OSR2},
+                                                {"Win98", v.IsWin98},
+                                                {"Win98SE", v.IsWin98SE},
+                                                {"WinMe", v.IsWinMe},
+                                                {"Win9xNotMe", v.IsWin9xNotMe},
+                                                {"NT3", v.IsNT3},
+                                                {"NT4", v.IsNT4},
+                                                {"NT4SP6", v.IsNT4SP6},
+                                                {"NTMajor4", v.IsNTMajor4},
+                                                {"Win2000", v.IsWin2000},
+                                                {"WinXP", v.IsWinXP},
+                                                {"Win2003", v.IsWin2003},
+                                                {"NTPlatform", v.IsNTPlatform}};
+  std::set<std::string> set;
+  for (const auto& [name, on] : flags) {
+    if (on) set.insert(name);
+  }
+  return set;
 }
 
-TEST(DecideWindowsVersion, Windows98WithPaddedServicePackLetter) {
-  const auto v = DecideWindowsVersion({4, 10, 67766446, 1, std::string(" A \0junk", 8)});
-  EXPECT_EQ(v.CSDVersion, "A");
-  EXPECT_TRUE(v.IsWin9x && v.IsWin98 && v.IsWin9xNotMe);
-  EXPECT_FALSE(v.IsWin98SE || v.IsNT || v.IsNTPlatform);
-  EXPECT_EQ(v.VersionText, " v4.10");
-  EXPECT_EQ(v.VersionCode, 400);
-  EXPECT_EQ(v.Win9xVersionCode, 410);
-  EXPECT_EQ(v.NTVersionCode, 0);
-}
-
-TEST(DecideWindowsVersion, NamedWin9xEditions) {
-  const auto me = DecideWindowsVersion({4, 90, 0, 1, ""});
-  EXPECT_TRUE(me.IsWinMe);
-  EXPECT_FALSE(me.IsWin9xNotMe);
-  EXPECT_EQ(me.VersionText, "Windows Me v4.90");
-  EXPECT_EQ(me.VersionCode, 400);
-  EXPECT_EQ(me.Win9xVersionCode, 490);
-
-  const auto se = DecideWindowsVersion({4, 10, 0, 1, "UbA"});
-  EXPECT_TRUE(se.IsWin98SE);
-  EXPECT_EQ(se.VersionText, "Windows 98 SE v4.10");
-
-  const auto osr2 = DecideWindowsVersion({4, 0, 0, 1, " c "});
-  EXPECT_TRUE(osr2.IsWin95 && osr2.IsWin95OSR2);
-  EXPECT_EQ(osr2.VersionText, "Windows 95 OSR2 v4.0");
-  EXPECT_EQ(osr2.Win9xVersionCode, 400);
-
-  const auto win32s = DecideWindowsVersion({3, 11, 0, 0, ""});
-  EXPECT_TRUE(win32s.IsWin32s);
-  EXPECT_FALSE(win32s.IsWin9x || win32s.IsNT);  // platform 0 is neither family
-  EXPECT_EQ(win32s.VersionText, "Windows Win32s v3.11");
-  EXPECT_EQ(win32s.VersionCode, 311);
-}
-
-TEST(DecideWindowsVersion, NT4ServicePack6AndNT3) {
-  const auto nt4 = DecideWindowsVersion({4, 0, 1381, 2, "Service Pack 6"});
-  EXPECT_TRUE(nt4.IsNTMajor4 && nt4.IsNT4 && nt4.IsNT4SP6);
-  EXPECT_EQ(nt4.VersionText, "Windows NT 4.0 v4.0 SP6");
-  EXPECT_EQ(nt4.VersionCode, 401);
-  EXPECT_EQ(nt4.NTVersionCode, 400);
-
-  const auto older = DecideWindowsVersion({4, 0, 1380, 2, ""});
-  EXPECT_FALSE(older.IsNT4SP6);
-  EXPECT_EQ(older.VersionCode, 400);
-
-  const auto nt351 = DecideWindowsVersion({3, 51, 1057, 2, ""});
-  EXPECT_TRUE(nt351.IsNT3);
-  EXPECT_EQ(nt351.VersionText, "Windows NT v3.51");
-  EXPECT_EQ(nt351.VersionCode, 400);
-}
-
-TEST(DecideWindowsVersion, UnnamedVersionsKeepOnlyThePlatformFlags) {
-  const auto v = DecideWindowsVersion({6, 1, 7601, 2, ""});
-  EXPECT_TRUE(v.IsNT && v.IsNTPlatform);
-  EXPECT_FALSE(v.IsWinXP || v.IsWin2000 || v.IsWin2003 || v.IsNT4 || v.IsNTMajor4);
-  EXPECT_EQ(v.VersionText, " v6.1");
-  EXPECT_EQ(v.VersionCode, 601);
-  EXPECT_EQ(v.NTVersionCode, 0);
+TEST(DecideWindowsVersion, EveryVersionTheDecisionNames) {
+  struct Case {
+    RawVersion raw;
+    std::set<std::string> flags;  // exactly these are set
+    const char* text;
+    int code, ntCode, win9xCode;
+  };
+  const Case cases[] = {
+      {{5, 1, 2600, 2, "Service Pack 3"},
+       {"NT", "NTPlatform", "WinXP"},
+       "Windows XP v5.1",
+       501,
+       501,
+       0},
+      {{5, 0, 2195, 2, ""}, {"NT", "NTPlatform", "Win2000"}, "Windows 2000 v5.0", 500, 500, 0},
+      {{5, 2, 3790, 2, ""}, {"NT", "NTPlatform", "Win2003"}, "Windows 2003 v5.2", 502, 502, 0},
+      // The service-pack text is cut at its NUL and trimmed: " A " is "A", not "uba".
+      {{4, 10, 67766446, 1, std::string(" A \0junk", 8)},
+       {"Win9x", "Win98", "Win9xNotMe"},
+       " v4.10",
+       400,
+       0,
+       410},
+      {{4, 10, 0, 1, "UbA"},
+       {"Win9x", "Win98", "Win98SE", "Win9xNotMe"},
+       "Windows 98 SE v4.10",
+       400,
+       0,
+       410},
+      {{4, 90, 0, 1, ""}, {"Win9x", "WinMe"}, "Windows Me v4.90", 400, 0, 490},
+      {{4, 0, 0, 1, " c "},
+       {"Win9x", "Win95", "Win95OSR2", "Win9xNotMe"},
+       "Windows 95 OSR2 v4.0",
+       400,
+       0,
+       400},
+      {{4, 0, 0, 1, ""}, {"Win9x", "Win95", "Win9xNotMe"}, " v4.0", 400, 0, 400},
+      {{3, 11, 0, 0, ""}, {"Win32s"}, "Windows Win32s v3.11", 311, 0, 0},  // platform 0: no family
+      {{4, 0, 1381, 2, "Service Pack 6"},
+       {"NT", "NTPlatform", "NTMajor4", "NT4", "NT4SP6"},
+       "Windows NT 4.0 v4.0 SP6",
+       401,
+       400,
+       0},
+      {{4, 0, 1380, 2, ""},
+       {"NT", "NTPlatform", "NTMajor4", "NT4"},
+       "Windows NT 4.0 v4.0",
+       400,
+       400,
+       0},
+      {{3, 51, 1057, 2, ""}, {"NT", "NTPlatform", "NT3"}, "Windows NT v3.51", 400, 0, 0},
+      {{6, 1, 7601, 2, ""}, {"NT", "NTPlatform"}, " v6.1", 601, 0, 0},
+  };
+  for (const auto& c : cases) {
+    const auto v = DecideWindowsVersion(c.raw);
+    EXPECT_EQ(FlagsOf(v), c.flags) << c.text;
+    EXPECT_EQ(v.VersionText, c.text);
+    EXPECT_EQ(v.VersionCode, c.code) << c.text;
+    EXPECT_EQ(v.NTVersionCode, c.ntCode) << c.text;
+    EXPECT_EQ(v.Win9xVersionCode, c.win9xCode) << c.text;
+  }
+  EXPECT_EQ(DecideWindowsVersion({5, 1, 2600, 2, "Service Pack 3"}).CSDVersion, "Service Pack 3");
 }
 
 TEST(RawVersionFromGetVersion, NTAndWin9xEncodings) {
@@ -109,9 +128,6 @@ TEST_F(ApiTest, ProbeOfThisSystemChoosesTheWideFunctionsOnce) {
   EXPECT_TRUE(WindowsVersion.IsNTPlatform);
   EXPECT_TRUE(HasFindFirstFileW && HasFindNextFileW && HasGetFileAttributesW &&
               HasGetCompressedFileSizeW && HasFormatMessageW && HasGetShortPathNameW);
-  EXPECT_TRUE(HasGetVersionExW && HasGetVersionExA && HasGetShortPathNameA && HasCopyFileEx);
-  EXPECT_TRUE(HasInitCommonControls);
-  EXPECT_TRUE(RunningOnNT);
   EXPECT_EQ(LastApiError, 0);
   const int loadsAfterFirstProbe = loads;  // kernel32, then comctl32
   EXPECT_EQ(loadsAfterFirstProbe, 2);
@@ -164,6 +180,24 @@ TEST_F(ApiTest, BothVersionExFunctionsFailingEndsAtGetVersion) {
   EXPECT_TRUE(WindowsVersion.IsWin98);
   // A Win9x answer means no wide functions, whatever the library exports.
   EXPECT_FALSE(HasFindFirstFileW || HasFormatMessageW);
+}
+
+// CopyFileEx is there on every NT system, and elsewhere where kernel32 exports it.
+TEST_F(ApiTest, CopyFileExIsTheNTPlatformOrTheExport) {
+  auto lookup = Calls().GetProcAddress;
+  for (const bool nt : {true, false}) {
+    for (const bool exported : {true, false}) {
+      ResetApiSupport();
+      Calls().GetProcAddress = [&](ModuleHandle m, const std::string& name) -> const void* {
+        return name == "CopyFileExA" && !exported ? nullptr : lookup(m, name);
+      };
+      Calls().GetVersionExW = [](OsVersionInfoW&) { return 0; };
+      Calls().GetVersionExA = [](OsVersionInfoA&) { return 0; };
+      Calls().GetVersion = [nt] { return 4u | (10u << 8) | (nt ? 0u : 0x80000000u); };
+      InitApiSupport();
+      EXPECT_EQ(HasCopyFileEx, nt || exported) << "NT " << nt << ", exported " << exported;
+    }
+  }
 }
 
 TEST_F(ApiTest, MissingExportClearsOnlyItsFlag) {

@@ -33,10 +33,5 @@ TEST(KeyedList, DuplicateKeyFailsAndLeavesTheListAsItWas) {
   EXPECT_EQ(list.Count(), 2u);
 }
 
-TEST(KeyedList, CounterKeysArePlainDecimal) {
-  EXPECT_EQ(CounterKey(0), "K0");
-  EXPECT_EQ(CounterKey(2147483647), "K2147483647");
-}
-
 }  // namespace
 }  // namespace crateline::util

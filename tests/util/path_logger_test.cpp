@@ -148,11 +148,5 @@ TEST(PathLoggerOnDisk, EmptyRootLinksAndAFileForARoot) {
   EXPECT_TRUE(logger.pathNames().Empty());
 }
 
-TEST(PathLogger, TrailingSeparator) {
-  EXPECT_EQ(PathLogger::WithTrailingSeparator("C:\\Mail", '\\'), "C:\\Mail\\");
-  EXPECT_EQ(PathLogger::WithTrailingSeparator("C:\\Mail\\", '\\'), "C:\\Mail\\");
-  EXPECT_EQ(PathLogger::WithTrailingSeparator("C:/Mail/", '\\'), "C:/Mail/\\");
-}
-
 }  // namespace
 }  // namespace crateline::util

@@ -67,6 +67,13 @@ TEST_F(ReaderTest, LinesWithAndWithoutMarkAndFinalDelimiter) {
   EXPECT_EQ(ReadAll(Utf16(u"a--b-c--", true), u"--"), (Lines{u"a", u"b-c"}));
 }
 
+TEST_F(ReaderTest, OnlyBothBytesOfTheMarkAreAMark) {
+  // FF then FE is the mark; FF 00 and FE FF are text ("\u00FF", "\uFFFE").
+  EXPECT_EQ(ReadAll(std::string("\xff\x00", 2) + Utf16(u"a")), (Lines{u"\u00FFa"}));
+  EXPECT_EQ(ReadAll(std::string("\xfe\xff", 2) + Utf16(u"a")), (Lines{u"\uFFFEa"}));
+  EXPECT_EQ(ReadAll("\xff\xfe" + Utf16(u"a")), (Lines{u"a"}));
+}
+
 TEST_F(ReaderTest, EmptyFilesEndAtOnce) {
   for (const std::string& bytes : {std::string(), std::string("\xff\xfe")}) {
     UnicodeReader reader;
@@ -81,6 +88,11 @@ TEST_F(ReaderTest, BlockBoundaries) {
   // A line longer than two blocks comes back once and whole.
   const std::u16string longLine(40000, u'w');
   EXPECT_EQ(ReadAll(Utf16(longLine + u"\r\nx")), (Lines{longLine, u"x"}));
+
+  // A line of many blocks (carried from block to block, not copied each time), with the
+  // delimiter astride two blocks after it.
+  const std::u16string huge(16384 * 64 - 1, u'h');
+  EXPECT_EQ(ReadAll(Utf16(huge + u"--" + u"x"), u"--"), (Lines{huge, u"x"}));
 
   // CR as the last unit of the first block, LF as the first of the next.
   const std::u16string first(16383, u'a');
@@ -130,7 +142,22 @@ TEST_F(ReaderTest, ReaderErrorsAndSystemErrorsStayApart) {
   EXPECT_EQ(ErrorOf([&] { (void)reader.Eof(); }), kErrorBadFileNumber);
   reader.OpenFile(first, kCrLf);  // a closed reader opens again
   EXPECT_EQ(reader.ReadLine(), u"one");
+  EXPECT_EQ(reader.ReadLine(), u"two");
+  reader.CloseFile();
+  reader.OpenFile(first, kCrLf);  // and after its end it starts afresh
+  EXPECT_FALSE(reader.Eof());
+  EXPECT_EQ(reader.ReadLine(), u"one");
 }
+
+#ifndef _WIN32  // a sparse file: no disk space for its 5 GiB
+TEST_F(ReaderTest, LengthPastFourGigabytes) {
+  const auto path = dir_.Write("huge", "");
+  std::filesystem::resize_file(path, 5ull << 30);
+  UnicodeReader reader;
+  reader.OpenFile(path.string(), kCrLf);
+  EXPECT_EQ(reader.Length(), std::int64_t{5} << 29);
+}
+#endif
 
 TEST(SplitAt, PiecesAndDelimiters) {
   EXPECT_EQ(SplitAt(u"", u","), (Lines{u""}));
