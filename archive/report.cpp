@@ -117,7 +117,7 @@ std::string ReportPathFor(const std::string& archivePath) {
 
 std::string WriteReportBeside(const std::string& archivePath, const std::string& source,
                               const ArchiveReport& report) {
-  const std::string path = ReportPathFor(archivePath);
+  std::string path = ReportPathFor(archivePath);
   const std::string text = "Crateline report for \"" + SafeText(archivePath) + "\" (source \"" +
                            SafeText(source) + "\")\n\n" + FormatReport(report);
   const auto out = platform::CreateAtomicOutput(path);

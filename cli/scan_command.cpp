@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "archive/archive.h"
 #include "cli/commands.h"
 #include "platform/platform.h"
 #include "scan/scan.h"
@@ -20,17 +21,18 @@ bool CheckFolder(const std::string& folder, std::ostream& err) {
   if (!entry.empty() && entry.back() == ':') entry = folder;
   const std::uint32_t attributes = scan::GetEntryAttributes(entry);
   if (attributes == platform::kInvalidFileAttributes) {
-    err << "crateline-cli: cannot scan \"" << folder
+    err << "crateline-cli: cannot scan \"" << archive::SafeText(folder)
         << "\": " << platform::GetApiErrorText(platform::LastApiError) << "\n";
     return false;
   }
   if ((attributes & platform::kAttrDirectory) == 0) {
-    err << "crateline-cli: cannot scan \"" << folder << "\": it is not a folder\n";
+    err << "crateline-cli: cannot scan \"" << archive::SafeText(folder)
+        << "\": it is not a folder\n";
     return false;
   }
   scan::SearchRecord record;
   if (scan::FindFirstEntry(folder + "*", record) == platform::kInvalidHandle) {
-    err << "crateline-cli: cannot list \"" << folder
+    err << "crateline-cli: cannot list \"" << archive::SafeText(folder)
         << "\": " << platform::GetApiErrorText(record.ErrorCode) << "\n";
     return false;
   }
@@ -77,14 +79,15 @@ int RunScan(const ScanOptions& options, Streams streams) {
     scan::ScanMessageFolder(folder, "*.eml", messageCounter, folderCounter, caption);
   } catch (const std::exception& e) {
     if (drawn) streams.out << "\r\033[K";
-    streams.err << "crateline-cli: the scan of \"" << folder << "\" stopped: " << e.what() << "\n";
+    streams.err << "crateline-cli: the scan of \"" << archive::SafeText(folder)
+                << "\" stopped: " << e.what() << "\n";
     return kExitFailure;
   }
   if (drawn) streams.out << "\r\033[K";
 
   if (options.list && scan::QueuedMessages) {
     for (const auto& [key, path] : *scan::QueuedMessages)
-      streams.out << key << '\t' << path << '\n';
+      streams.out << key << '\t' << archive::SafeText(path) << '\n';
   }
   streams.out << (messageCounter - 1) << " Messages & " << folderCounter
               << " Folder(s) Queued for Conversion.\n";

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <filesystem>
+#include <fstream>
 
 #include "archive/verify.h"
 #include "fake_desktop.h"
@@ -227,6 +228,27 @@ TEST_F(WindowTest, TheSaveDialogProposesAStampedNameAndCancelChangesNothing) {
   EXPECT_FALSE(window_->CmdOpen->isEnabled());
   EXPECT_TRUE(window_->CmdConvertTGZ->isEnabled());
   EXPECT_EQ(window_->CmdConvertTGZ->text(), "Start Conversion");
+}
+
+// Nothing of the source is ever written: a destination inside it is refused before anything.
+TEST_F(WindowTest, ADestinationInsideTheSourceIsRefused) {
+  MakeMailbox();
+  ChooseMailbox();
+  const std::string inside = (dir_.path() / "mail" / "Inbox" / "in0.eml").string();
+  desktop_.savePath = inside;
+  window_->CmdConvertTGZ_Click();
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  EXPECT_NE(desktop_.boxes[0].text.find("cannot be saved inside the folder being converted"),
+            std::string::npos);
+  EXPECT_EQ(desktop_.boxes[0].icon, BoxIcon::kInformation);
+  EXPECT_EQ(desktop_.boxes[0].title, "Brakmoor Crateline");
+  EXPECT_EQ(Mail(0), [&] {
+    std::ifstream in(inside, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  }());
+  EXPECT_TRUE(window_->DestinationPath.empty());
+  EXPECT_FALSE(window_->CmdOpen->isEnabled());
+  EXPECT_TRUE(window_->CmdConvertTGZ->isEnabled());
 }
 
 TEST_F(WindowTest, AConversionThatSucceeds) {

@@ -105,7 +105,7 @@ TEST_F(CliConvert, DestinationsItWillNotWrite) {
     EXPECT_NE(result.err.find("inside the folder being converted"), std::string::npos);
   }
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", inside, "--force"}).status, kExitUsage);
-  std::ifstream kept(inside);
+  std::ifstream kept(inside, std::ios::binary);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}),
             "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "mail/x.tgz"));

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "api_fixture.h"
 
@@ -9,6 +10,7 @@ namespace crateline::platform {
 namespace {
 
 using testing::ApiTest;
+using namespace std::string_view_literals;
 
 // The flags a decision set, by name.
 std::set<std::string> FlagsOf(const WindowsVersionInfo& v) {
@@ -38,59 +40,33 @@ std::set<std::string> FlagsOf(const WindowsVersionInfo& v) {
 
 TEST(DecideWindowsVersion, EveryVersionTheDecisionNames) {
   struct Case {
-    RawVersion raw;
+    int major, minor, build, platformId;
+    std::string_view servicePack;
     std::set<std::string> flags;  // exactly these are set
     const char* text;
     int code, ntCode, win9xCode;
   };
+  // clang-format off
   const Case cases[] = {
-      {{5, 1, 2600, 2, "Service Pack 3"},
-       {"NT", "NTPlatform", "WinXP"},
-       "Windows XP v5.1",
-       501,
-       501,
-       0},
-      {{5, 0, 2195, 2, ""}, {"NT", "NTPlatform", "Win2000"}, "Windows 2000 v5.0", 500, 500, 0},
-      {{5, 2, 3790, 2, ""}, {"NT", "NTPlatform", "Win2003"}, "Windows 2003 v5.2", 502, 502, 0},
+      {5, 1, 2600, 2, "Service Pack 3"sv, {"NT", "NTPlatform", "WinXP"}, "Windows XP v5.1", 501, 501, 0},
+      {5, 0, 2195, 2, ""sv, {"NT", "NTPlatform", "Win2000"}, "Windows 2000 v5.0", 500, 500, 0},
+      {5, 2, 3790, 2, ""sv, {"NT", "NTPlatform", "Win2003"}, "Windows 2003 v5.2", 502, 502, 0},
       // The service-pack text is cut at its NUL and trimmed: " A " is "A", not "uba".
-      {{4, 10, 67766446, 1, std::string(" A \0junk", 8)},
-       {"Win9x", "Win98", "Win9xNotMe"},
-       " v4.10",
-       400,
-       0,
-       410},
-      {{4, 10, 0, 1, "UbA"},
-       {"Win9x", "Win98", "Win98SE", "Win9xNotMe"},
-       "Windows 98 SE v4.10",
-       400,
-       0,
-       410},
-      {{4, 90, 0, 1, ""}, {"Win9x", "WinMe"}, "Windows Me v4.90", 400, 0, 490},
-      {{4, 0, 0, 1, " c "},
-       {"Win9x", "Win95", "Win95OSR2", "Win9xNotMe"},
-       "Windows 95 OSR2 v4.0",
-       400,
-       0,
-       400},
-      {{4, 0, 0, 1, ""}, {"Win9x", "Win95", "Win9xNotMe"}, " v4.0", 400, 0, 400},
-      {{3, 11, 0, 0, ""}, {"Win32s"}, "Windows Win32s v3.11", 311, 0, 0},  // platform 0: no family
-      {{4, 0, 1381, 2, "Service Pack 6"},
-       {"NT", "NTPlatform", "NTMajor4", "NT4", "NT4SP6"},
-       "Windows NT 4.0 v4.0 SP6",
-       401,
-       400,
-       0},
-      {{4, 0, 1380, 2, ""},
-       {"NT", "NTPlatform", "NTMajor4", "NT4"},
-       "Windows NT 4.0 v4.0",
-       400,
-       400,
-       0},
-      {{3, 51, 1057, 2, ""}, {"NT", "NTPlatform", "NT3"}, "Windows NT v3.51", 400, 0, 0},
-      {{6, 1, 7601, 2, ""}, {"NT", "NTPlatform"}, " v6.1", 601, 0, 0},
+      {4, 10, 67766446, 1, " A \0junk"sv, {"Win9x", "Win98", "Win9xNotMe"}, " v4.10", 400, 0, 410},
+      {4, 10, 0, 1, "UbA"sv, {"Win9x", "Win98", "Win98SE", "Win9xNotMe"}, "Windows 98 SE v4.10", 400, 0, 410},
+      {4, 90, 0, 1, ""sv, {"Win9x", "WinMe"}, "Windows Me v4.90", 400, 0, 490},
+      {4, 0, 0, 1, " c "sv, {"Win9x", "Win95", "Win95OSR2", "Win9xNotMe"}, "Windows 95 OSR2 v4.0", 400, 0, 400},
+      {4, 0, 0, 1, ""sv, {"Win9x", "Win95", "Win9xNotMe"}, " v4.0", 400, 0, 400},
+      {3, 11, 0, 0, ""sv, {"Win32s"}, "Windows Win32s v3.11", 311, 0, 0},  // platform 0: no family
+      {4, 0, 1381, 2, "Service Pack 6"sv, {"NT", "NTPlatform", "NTMajor4", "NT4", "NT4SP6"}, "Windows NT 4.0 v4.0 SP6", 401, 400, 0},
+      {4, 0, 1380, 2, ""sv, {"NT", "NTPlatform", "NTMajor4", "NT4"}, "Windows NT 4.0 v4.0", 400, 400, 0},
+      {3, 51, 1057, 2, ""sv, {"NT", "NTPlatform", "NT3"}, "Windows NT v3.51", 400, 0, 0},
+      {6, 1, 7601, 2, ""sv, {"NT", "NTPlatform"}, " v6.1", 601, 0, 0},
   };
+  // clang-format on
   for (const auto& c : cases) {
-    const auto v = DecideWindowsVersion(c.raw);
+    const auto v =
+        DecideWindowsVersion({c.major, c.minor, c.build, c.platformId, std::string(c.servicePack)});
     EXPECT_EQ(FlagsOf(v), c.flags) << c.text;
     EXPECT_EQ(v.VersionText, c.text);
     EXPECT_EQ(v.VersionCode, c.code) << c.text;

@@ -190,6 +190,9 @@ class Installation(unittest.TestCase):
                     share, "icons", "hicolor", f"{size}x{size}", "apps", "crateline.png")))
             self.assertTrue(os.path.exists(os.path.join(share, "icons", "hicolor", "scalable", "apps",
                                                         "crateline.svg")))
+            metainfo = read(os.path.join(share, "metainfo", "com.brakmoor.Crateline.metainfo.xml"))
+            self.assertIn(b"<project_license>MIT</project_license>", metainfo)
+            self.assertIn(b"MIT License", read(os.path.join(share, "doc", "crateline", "copyright")))
             page = run("man", "-l", os.path.join(share, "man", "man1", "crateline-cli.1"),
                        env=dict(os.environ, MANWIDTH="80", MANPAGER="cat", PAGER="cat"))
             self.assertIn("crateline-cli - pack a folder", page)
@@ -205,6 +208,7 @@ class Installation(unittest.TestCase):
             self.assertEqual(len(debs), 1)
             deb = os.path.join(scratch, debs[0])
             depends = run("dpkg-deb", "-f", deb, "Depends")
+            self.assertIn("usr/share/doc/crateline/copyright", run("dpkg-deb", "-c", deb))
             for library in ("libqt6widgets6", "libdeflate0", "libisal2", "libutf8proc2", "zlib1g", "xdg-utils"):
                 self.assertIn(library, depends)
             root = os.path.join(scratch, "root")

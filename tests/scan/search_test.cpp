@@ -94,10 +94,13 @@ TEST_F(SearchTest, ListingToTheEndClosesOnceAndDescribesEntries) {
   do {
     ++entries;
     EXPECT_EQ(LastApiError, 0) << "after a successful step";
-    // A successful attribute query clears an error left by an earlier call too.
-    LastApiError = 5;
-    EXPECT_NE(GetEntryAttributes(r.FullPath), kInvalidFileAttributes);
-    EXPECT_EQ(LastApiError, 0);
+    // A successful attribute query clears an error left by an earlier call too ("." and ".."
+    // are no names a long-path prefix takes).
+    if (r.EntryName != "." && r.EntryName != "..") {
+      LastApiError = 5;
+      EXPECT_NE(GetEntryAttributes(r.FullPath), kInvalidFileAttributes);
+      EXPECT_EQ(LastApiError, 0);
+    }
     LastApiError = 5;  // and so does the next step
     EXPECT_TRUE(r.Found);
     EXPECT_EQ(r.FullPath, dir_.folder() + r.EntryName);
