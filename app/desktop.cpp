@@ -21,26 +21,20 @@ QString Q(const std::string& text) {
 class SystemDesktop final : public Desktop {
  public:
   BoxAnswer ShowMessage(QWidget* owner, const MessageBox& box) override {
-    QMessageBox dialog(owner);
-    dialog.setWindowTitle(Q(box.title));
-    dialog.setText(Q(box.text));
-    dialog.setIcon(box.icon == BoxIcon::kInformation ? QMessageBox::Information
-                   : box.icon == BoxIcon::kQuestion  ? QMessageBox::Question
-                                                     : QMessageBox::NoIcon);
+    const auto dialog = MakeMessageBox(owner, box);
+    const int answer = dialog->exec();
     if (box.buttons == BoxButtons::kYesNo) {
-      dialog.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      dialog.setDefaultButton(QMessageBox::Yes);
-      return dialog.exec() == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
+      return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
     }
-    dialog.setStandardButtons(QMessageBox::Ok);
-    dialog.exec();
     return BoxAnswer::kOk;
   }
 
   std::optional<std::string> AskSaveFile(QWidget* owner, const SaveRequest& request) override {
-    const QString filter = Q(request.filterDescription);  // Qt reads the pattern from it
-    const QString chosen =
-        QFileDialog::getSaveFileName(owner, QString(), Q(request.proposedName), filter);
+    const auto dialog = MakeSaveDialog(owner, request);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+      return std::nullopt;
+    }
+    const QString chosen = dialog->selectedFiles().front();
     if (chosen.isEmpty()) return std::nullopt;
     return QDir::toNativeSeparators(chosen).toStdString();
   }
@@ -70,6 +64,34 @@ class SystemDesktop final : public Desktop {
 };
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBox& box) {
+  auto dialog = std::make_unique<QMessageBox>(owner);
+  dialog->setWindowTitle(Q(box.title));
+  dialog->setTextFormat(Qt::PlainText);  // a path with "<" is no markup
+  dialog->setText(Q(box.text));
+  dialog->setIcon(box.icon == BoxIcon::kInformation ? QMessageBox::Information
+                  : box.icon == BoxIcon::kQuestion  ? QMessageBox::Question
+                                                    : QMessageBox::NoIcon);
+  if (box.buttons == BoxButtons::kYesNo) {
+    dialog->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    dialog->setDefaultButton(QMessageBox::Yes);
+  } else {
+    dialog->setStandardButtons(QMessageBox::Ok);
+  }
+  return dialog;
+}
+
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const SaveRequest& request) {
+  auto dialog = std::make_unique<QFileDialog>(owner);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  // "Zimbra Mailboxe(s) (*.tgz)": Qt reads the pattern from the parentheses at its end.
+  dialog->setNameFilter(Q(request.filterDescription));
+  dialog->setDefaultSuffix("tgz");
+  dialog->selectFile(Q(request.proposedName));  // no folder: where the dialog opens by default
+  return dialog;
+}
 
 std::unique_ptr<Desktop> MakeSystemDesktop() {
 #ifndef _WIN32

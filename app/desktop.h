@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+class QFileDialog;
+class QMessageBox;
 class QWidget;
 
 namespace crateline::app {
@@ -49,6 +51,11 @@ class Desktop {
 // The real desktop: Qt's message boxes and save dialog, the shell layer's folder choice and
 // opener, the system clock, std::exit.
 std::unique_ptr<Desktop> MakeSystemDesktop();
+
+// The real message box and save dialog for a request, set up but not shown: the real desktop
+// shows them, and tests look at how they are set up.
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBox& box);
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const SaveRequest& request);
 
 // Installs the window's event pump below the window: it processes pending events, and returns
 // at once when it last ran less than about 10 ms ago, so a long walk is not slowed by it.

@@ -4,12 +4,15 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
+#include <filesystem>
 
 #include "res/xpstyle.h"
 #include "scan/scan.h"
@@ -33,10 +36,6 @@ constexpr const char* kNotSelected = "< Not Selected >";
 constexpr const char* kCopyright = "Copyright \xc2\xa9 2026 Brakmoor. All rights reserved.";
 constexpr int kClientWidth = 705;
 constexpr int kClientHeight = 475;
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 // Tahoma and Verdana where the system has them, else the nearest sans-serif of the same size
 // and weight: DejaVu Sans is drawn after Verdana's shapes; Tahoma is the narrower face, nearest
@@ -68,10 +67,11 @@ QFrame* Rectangle(QWidget* parent, const char* name, QRect where, const QString&
   return shape;
 }
 
-QLabel* Label(QWidget* parent, const char* name, const std::string& text, QRect where,
-              const QFont& font, const QString& color = QString(),
-              const QString& background = QString()) {
-  auto* label = new QLabel(parent);
+template <typename Kind = QLabel>
+Kind* Label(QWidget* parent, const char* name, const std::string& text, QRect where,
+            const QFont& font, const QString& color = QString(),
+            const QString& background = QString()) {
+  auto* label = new Kind(parent);
   label->setObjectName(name);
   label->setGeometry(where);
   label->setFont(font);
@@ -121,49 +121,7 @@ QLabel* Picture(QWidget* parent, const char* name, QRect where, const QPixmap& p
   return picture;
 }
 
-std::string HtmlEscaped(const std::string& text) {
-  return QString::fromStdString(text).toHtmlEscaped().toStdString();
-}
-
 }  // namespace
-
-void SetLabelText(QLabel* label, const std::string& mnemonicText) {
-  std::string html;
-  std::string plain;  // escaped as a whole, so that no character is cut apart
-  const auto flush = [&] {
-    html += HtmlEscaped(plain);
-    plain.clear();
-  };
-  for (std::size_t i = 0; i < mnemonicText.size(); ++i) {
-    if (mnemonicText[i] != '&' || i + 1 == mnemonicText.size()) {
-      plain += mnemonicText[i];
-    } else if (mnemonicText[++i] == '&') {
-      plain += '&';
-    } else {
-      // The whole character after a single "&" is underlined.
-      std::size_t end = i + 1;
-      while (end < mnemonicText.size() &&
-             (static_cast<unsigned char>(mnemonicText[end]) & 0xC0) == 0x80) {
-        ++end;
-      }
-      flush();
-      html += "<u>" + HtmlEscaped(mnemonicText.substr(i, end - i)) + "</u>";
-      i = end - 1;
-    }
-  }
-  flush();
-  label->setTextFormat(Qt::RichText);
-  label->setText(Q(html));
-}
-
-std::string LiteralText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    out += c;
-    if (c == '&') out += '&';
-  }
-  return out;
-}
 
 FrmStep1::FrmStep1(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop) {
   setObjectName("frmStep1");
@@ -179,8 +137,11 @@ FrmStep1::~FrmStep1() {
 void FrmStep1::Build() {
   setWindowTitle(kCaption);
   setWindowIcon(res::AppIcon());
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  // A fixed-size frame: no maximise button, also where a window manager draws the frame (the
+  // customize hint makes Qt tell it exactly which buttons to offer).
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
   setAutoFillBackground(true);
 
@@ -214,10 +175,13 @@ void FrmStep1::Build() {
   Label4->setStyleSheet("color: " + Rgb(0, 0, 255) + ";");
   Label4->setCursor(Qt::PointingHandCursor);
   SetLabelText(Label4, "Need Help - Read Step-by-Step Product Guide");
+  // The text may run a little wider than its 225 pixels on a scaled screen: the label grows
+  // into the free room to its right rather than cut its last letter.
+  Label4->resize(std::max(225, Label4->sizeHint().width()), 17);
   Label4->onClick = [this] { Label4_Click(); };
   Label5 = Label(this, "Label5", "Source Folder    : ", {16, 179, 105, 17}, Font("Tahoma", 9));
-  LblSource = Label(this, "LblSource", kNotSelected, {120, 179, 561, 17}, Font("Tahoma", 8.25),
-                    Rgb(0, 0, 192));
+  LblSource = Label<PathLabel>(this, "LblSource", kNotSelected, {120, 179, 561, 17},
+                               Font("Tahoma", 8.25), Rgb(0, 0, 192));
   LblCount =
       Label(this, "LblCount", "", {16, 200, 665, 17}, Font("Tahoma", 8.25, true), Rgb(192, 0, 0));
 
@@ -227,9 +191,8 @@ void FrmStep1::Build() {
   Frame1->setFont(Font("Verdana", 9));
   Label8 =
       Label(Frame1, "Label8", "Reading File(s)     :", {16, 24, 137, 25}, Font("Tahoma", 8.25));
-  LblTarFile = Label(Frame1, "LblTarFile", kNotSelected, {128, 24, 529, 33}, Font("Tahoma", 8.25),
-                     Rgb(0, 0, 192));
-  LblTarFile->setWordWrap(true);
+  LblTarFile = Label<PathLabel>(Frame1, "LblTarFile", kNotSelected, {128, 24, 529, 33},
+                                Font("Tahoma", 8.25), Rgb(0, 0, 192));
   Label1 = Label(Frame1, "Label1", "Progress Update  : ", {16, 64, 105, 17}, Font("Tahoma", 8.25));
   ProgressBar_tgz = new QProgressBar(Frame1);
   ProgressBar_tgz->setObjectName("ProgressBar_tgz");
@@ -239,9 +202,8 @@ void FrmStep1::Build() {
   ProgressBar_tgz->setTextVisible(false);
 
   Label6 = Label(this, "Label6", "Destination File  : ", {16, 327, 97, 17}, Font("Tahoma", 9));
-  LblDestination = Label(this, "LblDestination", kNotSelected, {120, 327, 425, 33},
-                         Font("Tahoma", 8.25), Rgb(0, 0, 192));
-  LblDestination->setWordWrap(true);
+  LblDestination = Label<PathLabel>(this, "LblDestination", kNotSelected, {120, 327, 425, 33},
+                                    Font("Tahoma", 8.25), Rgb(0, 0, 192));
   CmdOpen = Button(this, "CmdOpen", "Open Saving Location", {552, 320, 137, 30}, Font("Tahoma", 9));
   CmdOpen->setEnabled(false);
   CmdConvertTGZ = Button(this, "CmdConvertTGZ", "Start Conversion", {232, 376, 241, 37},
@@ -272,6 +234,9 @@ void FrmStep1::Build() {
   setTabOrder(CmdHelp, CmdOpen);
   setTabOrder(CmdOpen, CmdStop);
   cmdAdd->setFocus();
+
+  // Enter presses the focused button, as on the program's home platform.
+  for (QPushButton* button : findChildren<QPushButton*>()) button->installEventFilter(this);
 
   connect(cmdEnd, &QPushButton::clicked, this, [this] { cmdEnd_Click(); });
   connect(CmdAddFolder, &QPushButton::clicked, this, [this] { CmdAddFolder_Click(); });
@@ -309,6 +274,38 @@ void FrmStep1::closeEvent(QCloseEvent* event) {
   Form_Unload();
 }
 
+bool FrmStep1::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        button->isEnabled() && button->isVisible()) {
+      button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void FrmStep1::Lock() {
+  busy_ = true;
+  // Qt would move the focus of a button being disabled to the next one, "Exit"; it waits on
+  // the window instead, where no key does anything.
+  setFocusPolicy(Qt::StrongFocus);
+  setFocus(Qt::OtherFocusReason);
+  CmdAddFolder->setEnabled(false);
+  CmdConvertTGZ->setEnabled(false);
+}
+
+void FrmStep1::Unlock(QWidget* focusAfter) {
+  busy_ = false;
+  CmdAddFolder->setEnabled(true);
+  if (focusAfter != nullptr && focusAfter->isEnabled() && focusAfter->isVisible()) {
+    focusAfter->setFocus(Qt::OtherFocusReason);
+  }
+  setFocusPolicy(Qt::NoFocus);
+}
+
 void FrmStep1::cmdEnd_Click() {
   if (Box("Are you sure you want to exit now?", kAppTitle, BoxIcon::kQuestion,
           BoxButtons::kYesNo) == BoxAnswer::kYes) {
@@ -330,9 +327,7 @@ void FrmStep1::CmdAddFolder_Click() {
   if (SourcePath.back() != scan::kSeparator) SourcePath += scan::kSeparator;
 
   // Nothing else starts while the scan runs: the events it pumps could click a button.
-  busy_ = true;
-  CmdAddFolder->setEnabled(false);
-  CmdConvertTGZ->setEnabled(false);
+  Lock();
   desktop_.SetWaitPointer(true);
   util::PumpEvents();
   SetLabelText(LblSource, LiteralText(SourcePath));
@@ -352,9 +347,8 @@ void FrmStep1::CmdAddFolder_Click() {
   }
   MessageCount = MessageCounter - 1;
   desktop_.SetWaitPointer(false);
-  busy_ = false;
-  CmdAddFolder->setEnabled(true);
   CmdConvertTGZ->setEnabled(MessageCount >= 1);
+  Unlock(CmdAddFolder);
   util::PumpEvents();
   SetLabelText(LblCount, std::to_string(MessageCount) + " Messages && " +
                              std::to_string(FolderCounter) + " Folder(s) Queued for Conversion.");
@@ -400,9 +394,9 @@ void FrmStep1::CmdConvertTGZ_Click() {
   CmdConvertTGZ->setText("Please Wait...");
   ProgressBar_tgz->setRange(0, 100);
   // Locked before the events are pumped, so that a second click cannot start a second run.
-  busy_ = true;
-  CmdConvertTGZ->setEnabled(false);
-  CmdAddFolder->setEnabled(false);
+  Lock();
+  // Stop works from here on: reading a large store takes long before the first byte is written.
+  CmdStop->setVisible(true);
   util::PumpEvents();
 
   myTar = std::make_unique<archive::TarArchive>(this);
@@ -415,15 +409,16 @@ void FrmStep1::CmdConvertTGZ_Click() {
   }
   if (added != 1) {
     Box("Error Reading Messages...", kAppTitle, BoxIcon::kInformation);
+    ExplainFailure("");
     EndRun();
     return;
   }
 
   try {
-    CmdStop->setVisible(true);
     const std::int32_t written = myTar->WriteCompressedArchive(DestinationPath);
     if (written != 1) {
       Box("Error in Creating TGZ File...", kAppTitle, BoxIcon::kInformation);
+      ExplainFailure(WriteReport());
       EndRun();
       return;
     }
@@ -444,13 +439,36 @@ void FrmStep1::CmdConvertTGZ_Click() {
       }
       Box(archive::ReportSummary(report) + "\r\n" + where, kAppTitle, BoxIcon::kInformation);
     } else {
+      // The archive was replaced: a report an earlier run left beside it is not its own.
       std::error_code ignored;
       std::filesystem::remove(util::PathFromUtf8(archive::ReportPathFor(DestinationPath)), ignored);
     }
   } catch (const std::exception&) {
+    // The archive file cannot be created at all.
     Box("Zimbra Mailbox File Creation Error !", "File Error", BoxIcon::kInformation);
+    ExplainFailure("");
   }
   EndRun();
+}
+
+// The report of a run that failed, beside where the archive was to be: what it had read and
+// left out explains the failure. Empty when there is nothing to report or it cannot be written.
+std::string FrmStep1::WriteReport() {
+  if (myTar == nullptr || myTar->Report().Empty()) return {};
+  try {
+    return archive::WriteReportBeside(DestinationPath, SourcePath, myTar->Report());
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+void FrmStep1::ExplainFailure(const std::string& reportPath) {
+  std::string text = "The archive was not written: " +
+                     (myTar != nullptr && !myTar->LastError().empty() ? myTar->LastError()
+                                                                      : "the reason is unknown") +
+                     ".";
+  if (!reportPath.empty()) text += "\r\nThe report is in \"" + reportPath + "\".";
+  Box(text, kAppTitle, BoxIcon::kInformation);
 }
 
 // Whatever the outcome: the start button comes back with its caption, the stop button goes.
@@ -458,8 +476,8 @@ void FrmStep1::EndRun() {
   CmdConvertTGZ->setText("Start Conversion");
   CmdConvertTGZ->setEnabled(true);
   CmdStop->setVisible(false);
-  busy_ = false;
-  CmdAddFolder->setEnabled(true);
+  StopRequested = false;  // a click on Stop belongs to the run it was made in
+  Unlock(CmdConvertTGZ);
 }
 
 void FrmStep1::CmdStop_Click() {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/desktop.h"
+#include "app/labels.h"
 #include "archive/archive.h"
 
 class QFrame;
@@ -79,15 +80,15 @@ class FrmStep1 : public QWidget, public archive::TarArchiveListener {
   QLabel* Image1;
   LinkLabel* Label4;
   QLabel* Label5;
-  QLabel* LblSource;
+  PathLabel* LblSource;
   QLabel* LblCount;
   QGroupBox* Frame1;
   QLabel* Label8;
-  QLabel* LblTarFile;
+  PathLabel* LblTarFile;
   QLabel* Label1;
   QProgressBar* ProgressBar_tgz;
   QLabel* Label6;
-  QLabel* LblDestination;
+  PathLabel* LblDestination;
   QPushButton* CmdOpen;
   QPushButton* CmdConvertTGZ;
   QPushButton* CmdStop;
@@ -100,6 +101,7 @@ class FrmStep1 : public QWidget, public archive::TarArchiveListener {
 
  protected:
   void closeEvent(class QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void PercentDone(int percent, bool& abort) override { myTar_PercentDone(percent, abort); }
@@ -108,16 +110,19 @@ class FrmStep1 : public QWidget, public archive::TarArchiveListener {
   }
   void Build();
   void EndRun();
+  // Locks the buttons that start work while a scan or a run is under way; the keyboard focus
+  // waits on the window meanwhile (not on "Exit", where Qt would move it), and comes back to
+  // `focusAfter` when they are unlocked.
+  void Lock();
+  void Unlock(QWidget* focusAfter);
+  // After a failure: why, as the writer knows it, and where the report went.
+  void ExplainFailure(const std::string& reportPath);
+  std::string WriteReport();
   BoxAnswer Box(const std::string& text, const std::string& title, BoxIcon icon,
                 BoxButtons buttons = BoxButtons::kOk);
 
   Desktop& desktop_;
   bool busy_ = false;  // a scan or a run is under way
 };
-
-// Shows text in the labels' notation: "&&" is one "&", a single "&" underlines the next letter.
-void SetLabelText(QLabel* label, const std::string& mnemonicText);
-// A path or any text shown as it is in a label: every "&" doubled.
-std::string LiteralText(const std::string& text);
 
 }  // namespace crateline::app

@@ -41,11 +41,15 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   if (!window.grab().save(argv[1])) return 1;
 
-  // A conversion in progress, as the events leave the window.
-  SetLabelText(window.LblSource, "/home/ada/Mail/");
+  // A conversion in progress, as the events leave the window: a folder with two spaces in a
+  // row in its name, and a message whose path is longer than its label.
+  SetLabelText(window.LblSource, "/home/ada/Mail  Backup/");
   SetLabelText(window.LblCount, "1248 Messages && 14 Folder(s) Queued for Conversion.");
   SetLabelText(window.LblDestination, "/home/ada/ZimbraMailbox6.12.26 1.4.05.tgz");
-  SetLabelText(window.LblTarFile, "/home/ada/Mail/Archive/2019/Quarterly figures.eml");
+  SetLabelText(window.LblTarFile,
+               "/home/ada/Mail  Backup/Archive/2019/Projects/Harbour Bridge Refurbishment/"
+               "Correspondence with the council and the engineers/Site visits and minutes/"
+               "Re  Quarterly figures, revised (final).eml");
   window.ProgressBar_tgz->setValue(42);
   window.CmdOpen->setEnabled(true);
   window.CmdConvertTGZ->setText("Conversion in Progress...");

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -64,8 +65,9 @@ struct Plan {
   std::vector<FolderCount> FolderTable() const;
 };
 
-// Plans the archive of an inventory.
-Plan MakePlan(mailbox::Inventory inventory);
+// Plans the archive of an inventory; `tick`, when given, is called every so many messages
+// (a window keeps its events flowing through it).
+Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick = {});
 
 // Counts messages by folder as Zimbra shows them: folders whose keys are equal are one row,
 // named as the first of them; rows in byte order of their names.
@@ -120,6 +122,13 @@ std::string WriteReportBeside(const std::string& archivePath, const std::string&
 // What a report beside an archive names as left out or damaged, by the text it shows; empty
 // when there is no report.
 std::vector<std::string> ReadReportedMessages(const std::string& archivePath);
+
+// The archive file cannot be created at all (no such folder, no right to write there): raised
+// by WriteCompressedArchive before any message is read, instead of a result of 0.
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class TarArchive {
  public:

@@ -105,7 +105,7 @@ std::string EntryFileName(const std::string& storeName, bool& escaped) {
 
 }  // namespace
 
-Plan MakePlan(mailbox::Inventory inventory) {
+Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
   Plan plan;
   plan.inventory = std::move(inventory);
   const mailbox::Inventory& inv = plan.inventory;
@@ -152,6 +152,7 @@ Plan MakePlan(mailbox::Inventory inventory) {
   // The messages Zimbra can take, named.
   std::vector<std::uint64_t> sequence(plan.folders.size(), 0);
   for (std::size_t i = 0; i < inv.messages.size(); ++i) {
+    if (tick && i % 1024 == 0) tick();
     const mailbox::Message& m = inv.messages[i];
     if (m.length == 0) {
       plan.leftOut.push_back({inv.LabelOf(m), "an empty message; Zimbra rejects empty messages"});

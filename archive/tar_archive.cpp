@@ -311,7 +311,8 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
     if (cancelled_.load() || platform::TerminationRequested()) throw Stopped{};
   };
   try {
-    plan_ = MakePlan(mailbox::ReadSource(path, options, format_));
+    plan_ = MakePlan(mailbox::ReadSource(path, options, format_),
+                     [&] { options.tick(plan_.inventory.root); });
   } catch (const mailbox::SourceError& e) {
     lastError_ = e.what();
     return 0;
@@ -344,6 +345,11 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
   std::unique_ptr<platform::OutputFile> out;
   try {
     out = outputFactory_ ? outputFactory_(path) : platform::CreateAtomicOutput(path);
+  } catch (const platform::FileError& error) {
+    lastError_ = error.what();
+    throw OutputError(lastError_);
+  }
+  try {
     {
       Writer writer(*this, *out);
       writer.Run();

@@ -2,6 +2,8 @@
 #include <algorithm>
 
 #include "mailbox/mailbox.h"
+#include "platform/platform.h"
+#include "scan/search.h"
 
 namespace crateline::mailbox {
 
@@ -49,6 +51,15 @@ Inventory ReadSource(const std::string& source, const ReadOptions& options,
       }
     }
     if (reader == nullptr) {
+      // Say why when there is nothing there at all.
+      std::string path = source;
+      while (path.size() > 1 && path.back() == scan::kSeparator && path[path.size() - 2] != ':') {
+        path.pop_back();
+      }
+      if (scan::GetEntryAttributes(path) == platform::kInvalidFileAttributes) {
+        throw SourceError("cannot read the folder \"" + path +
+                          "\": " + platform::GetApiErrorText(platform::LastApiError));
+      }
       throw SourceError("\"" + source + "\" holds no mail store Crateline can read");
     }
   }

@@ -2,15 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "archive/verify.h"
 #include "fake_desktop.h"
+#include "platform/system_calls.h"
 #include "scan/scan.h"
 #include "support/temp_dir.h"
 #include "util/event_pump.h"
@@ -22,8 +31,9 @@ namespace fs = std::filesystem;
 using testing::FakeDesktop;
 using testing::ProgramEnded;
 
+// What the user reads in a label, not the markup behind it.
 std::string Text(QLabel* label) {
-  return label->text().toStdString();
+  return ShownText(label).toStdString();
 }
 
 void ExpectBox(const MessageBox& box, const std::string& text, const std::string& title,
@@ -77,15 +87,67 @@ TEST_F(WindowTest, OpensAsDesigned) {
   EXPECT_FALSE(w.StopRequested);
 
   for (QLabel* label : {w.LblSource, w.LblTarFile, w.LblDestination}) {
-    EXPECT_EQ(Text(label), "&lt; Not Selected &gt;") << label->objectName().toStdString();
+    EXPECT_EQ(Text(label), "< Not Selected >") << label->objectName().toStdString();
   }
   EXPECT_EQ(Text(w.LblCount), "");
-  EXPECT_NE(Text(w.Label2).find("files &amp; then select"), std::string::npos);
+  // Captions exactly as designed, their runs of spaces kept; "&&" reads as one "&".
+  EXPECT_EQ(Text(w.Label5), "Source Folder    : ");
+  EXPECT_EQ(Text(w.Label8), "Reading File(s)     :");
+  EXPECT_EQ(Text(w.Label1), "Progress Update  : ");
+  EXPECT_EQ(Text(w.Label6), "Destination File  : ");
+  EXPECT_EQ(Text(w.Label2),
+            "First locate your folder having (*.eml) files & then select main folder having "
+            "*.eml files");
+  // Every control where the design puts it, in pixels at 96 dpi.
+  const std::pair<QWidget*, QRect> places[] = {
+      {w.Shape2, {0, 0, 713, 57}},
+      {w.lblTitle, {16, 8, 417, 25}},
+      {w.lblCopyright, {16, 32, 409, 17}},
+      {w.Label3, {16, 64, 673, 40}},
+      {w.Shape3, {16, 104, 673, 33}},
+      {w.Image2, {24, 112, 16, 16}},
+      {w.Label2, {48, 112, 633, 17}},
+      {w.CmdAddFolder, {16, 144, 249, 30}},
+      {w.Image1, {288, 152, 16, 16}},
+      {w.Label5, {16, 179, 105, 17}},
+      {w.LblSource, {120, 179, 561, 17}},
+      {w.LblCount, {16, 200, 665, 17}},
+      {w.Frame1, {16, 224, 673, 89}},
+      {w.Label8, {16, 24, 137, 25}},
+      {w.LblTarFile, {128, 24, 529, 33}},
+      {w.Label1, {16, 64, 105, 17}},
+      {w.ProgressBar_tgz, {128, 64, 529, 17}},
+      {w.Label6, {16, 327, 97, 17}},
+      {w.LblDestination, {120, 327, 425, 33}},
+      {w.CmdOpen, {552, 320, 137, 30}},
+      {w.CmdConvertTGZ, {232, 376, 241, 37}},
+      {w.CmdStop, {232, 376, 241, 37}},
+      {w.Shape1, {-8, 424, 745, 57}},
+      {w.Picture3, {0, 432, 697, 33}},
+      {w.CmdHelp, {16, 3, 113, 30}},
+      {w.cmdEnd, {600, 3, 89, 30}},
+      {w.cmdAdd, {744, 168, 161, 25}},
+      {w.cmdClear1, {736, 176, 113, 25}},
+  };
+  for (const auto& [widget, place] : places) {
+    EXPECT_EQ(widget->geometry(), place) << widget->objectName().toStdString();
+  }
+  // The link grows to the right, never shrinks, so that its last letter is never cut.
+  EXPECT_EQ(w.Label4->geometry().topLeft(), QPoint(312, 152));
+  EXPECT_GE(w.Label4->width(), 225);
+  // A fixed frame without a maximise button; centred on the screen.
+  EXPECT_TRUE(w.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+  EXPECT_TRUE(w.windowFlags() & Qt::CustomizeWindowHint);
+  EXPECT_EQ(w.frameGeometry().center(),
+            QGuiApplication::primaryScreen()->availableGeometry().center());
+  // The focus starts on the button beyond the client area, as designed.
+  w.show();
+  QApplication::setActiveWindow(&w);
+  EXPECT_EQ(QApplication::focusWidget(), w.cmdAdd);
   EXPECT_FALSE(w.CmdConvertTGZ->isEnabled());
   EXPECT_FALSE(w.CmdOpen->isEnabled());
   EXPECT_TRUE(w.CmdAddFolder->isEnabled());
   EXPECT_TRUE(w.CmdStop->isHidden());
-  EXPECT_EQ(w.CmdStop->geometry(), w.CmdConvertTGZ->geometry());
   EXPECT_EQ(w.ProgressBar_tgz->minimum(), 0);
   EXPECT_EQ(w.ProgressBar_tgz->maximum(), 100);
   EXPECT_EQ(w.ProgressBar_tgz->value(), 0);
@@ -93,11 +155,8 @@ TEST_F(WindowTest, OpensAsDesigned) {
   EXPECT_EQ(w.CmdHelp->text(), "&Help Manual");
   EXPECT_EQ(w.cmdEnd->text(), "E&xit");
   EXPECT_EQ(w.Label4->cursor().shape(), Qt::PointingHandCursor);
-  EXPECT_EQ(w.Shape2->geometry(), QRect(0, 0, 713, 57));
   EXPECT_EQ(w.LblTarFile->parentWidget(), w.Frame1);
   EXPECT_EQ(w.cmdEnd->parentWidget(), w.Picture3);
-  EXPECT_FALSE(w.rect().intersects(w.cmdAdd->geometry()));
-  EXPECT_FALSE(w.rect().intersects(w.cmdClear1->geometry()));
   for (const char* name :
        {"Shape2",     "lblTitle",      "lblCopyright",    "Label3",   "Shape3",
         "Image2",     "Label2",        "CmdAddFolder",    "Image1",   "Label4",
@@ -145,7 +204,7 @@ TEST_F(WindowTest, ChoosingAFolderCountsItsMessagesAndFolders) {
   EXPECT_EQ(window_->SourcePath, desktop_.folder + scan::kSeparator);
   EXPECT_EQ(window_->MessageCount, 12);
   EXPECT_EQ(window_->FolderCounter, 3);
-  EXPECT_EQ(Text(window_->LblCount), "12 Messages &amp; 3 Folder(s) Queued for Conversion.");
+  EXPECT_EQ(Text(window_->LblCount), "12 Messages & 3 Folder(s) Queued for Conversion.");
   ASSERT_EQ(desktop_.boxes.size(), 1u);
   ExpectBox(desktop_.boxes[0], "12 Messages Queued for Conversion.", "Brakmoor Crateline",
             BoxIcon::kNone);
@@ -157,7 +216,7 @@ TEST_F(WindowTest, ChoosingAFolderCountsItsMessagesAndFolders) {
   desktop_.folder = (dir_.path() / "other").string() + scan::kSeparator;
   window_->CmdAddFolder_Click();
   EXPECT_EQ(window_->SourcePath, desktop_.folder);  // no second separator
-  EXPECT_EQ(Text(window_->LblCount), "0 Messages &amp; 1 Folder(s) Queued for Conversion.");
+  EXPECT_EQ(Text(window_->LblCount), "0 Messages & 1 Folder(s) Queued for Conversion.");
   ExpectBox(desktop_.boxes.back(), "0 Messages Queued for Conversion.", "Brakmoor Crateline",
             BoxIcon::kNone);
   EXPECT_FALSE(window_->CmdConvertTGZ->isEnabled());
@@ -196,16 +255,25 @@ TEST_F(WindowTest, NothingStartsInsideAScanOrARun) {
   EXPECT_EQ(desktop_.saveRequests.size(), 1u);  // one run, however often the button was hit
 }
 
-TEST_F(WindowTest, ACancelledPickerResetsTheLabels) {
+TEST_F(WindowTest, ACancelledPickerResetsTheLabelsButKeepsTheDestination) {
   MakeMailbox();
   ChooseMailbox();
+  desktop_.savePath = Destination();
+  window_->CmdConvertTGZ_Click();
+  desktop_.boxes.clear();
   desktop_.folder.clear();
   window_->CmdAddFolder_Click();
-  EXPECT_EQ(Text(window_->LblSource), "&lt; Not Selected &gt;");
+  for (QLabel* label : {window_->LblSource, window_->LblTarFile, window_->LblDestination}) {
+    EXPECT_EQ(Text(label), "< Not Selected >");
+  }
   EXPECT_EQ(Text(window_->LblCount), "");
   EXPECT_TRUE(window_->SourcePath.empty());
   EXPECT_FALSE(window_->CmdConvertTGZ->isEnabled());
   EXPECT_TRUE(desktop_.boxes.empty());
+  // "Open Saving Location" still opens the folder of the last destination.
+  ASSERT_TRUE(window_->CmdOpen->isEnabled());
+  window_->CmdOpen->click();
+  EXPECT_EQ(desktop_.opened, std::vector<std::string>{dir_.folder()});
 }
 
 TEST_F(WindowTest, TheSaveDialogProposesAStampedNameAndCancelChangesNothing) {
@@ -285,6 +353,169 @@ TEST_F(WindowTest, AConversionThatSucceeds) {
   EXPECT_EQ(desktop_.opened, std::vector<std::string>{dir_.folder()});
 }
 
+// What the window shows in the middle of a scan and of a run, seen from the events it pumps.
+TEST_F(WindowTest, TheWindowInTheMiddleOfAScanAndARun) {
+  MakeMailbox();
+  desktop_.folder = (dir_.path() / "mail").string();
+  std::set<std::string> counts;
+  bool waiting = false;
+  {
+    util::ScopedEventPump watch([&] {
+      waiting |= desktop_.waitPointer;
+      counts.insert(Text(window_->LblCount));
+    });
+    window_->CmdAddFolder_Click();
+  }
+  EXPECT_TRUE(waiting);
+  EXPECT_FALSE(desktop_.waitPointer);
+  EXPECT_TRUE(counts.count("1 Messages Queued for Conversion."));
+  EXPECT_TRUE(counts.count("12 Messages Queued for Conversion."));
+
+  window_->ProgressBar_tgz->setValue(37);  // as a run before would have left it
+  desktop_.savePath = Destination();
+  struct Moment {
+    std::string caption, file;
+    int bar;
+    bool stop, open;
+    std::string destination;
+  };
+  std::vector<Moment> seen;
+  {
+    util::ScopedEventPump watch([&] {
+      seen.push_back({window_->CmdConvertTGZ->text().toStdString(), Text(window_->LblTarFile),
+                      window_->ProgressBar_tgz->value(), !window_->CmdStop->isHidden(),
+                      window_->CmdOpen->isEnabled(), Text(window_->LblDestination)});
+    });
+    window_->CmdConvertTGZ_Click();
+  }
+  ASSERT_FALSE(seen.empty());
+  // Before the write: waiting, the destination shown, Open and Stop there, the bar as it was.
+  EXPECT_EQ(seen.front().caption, "Please Wait...");
+  EXPECT_EQ(seen.front().bar, 37);
+  EXPECT_TRUE(seen.front().stop);
+  EXPECT_TRUE(seen.front().open);
+  EXPECT_EQ(seen.front().destination, Destination());
+  // During it: the caption, the bar and the file follow the events.
+  std::set<std::string> files;
+  int last = 0;
+  for (const auto& moment : seen) {
+    if (moment.caption != "Conversion in Progress...") continue;
+    EXPECT_GE(moment.bar, last);
+    last = moment.bar;
+    EXPECT_TRUE(moment.stop);
+    files.insert(moment.file);
+  }
+  EXPECT_EQ(last, 100);
+  EXPECT_GE(files.size(), 12u);  // each message in turn
+}
+
+TEST_F(WindowTest, FocusComesBackAndEnterPressesTheFocusedButton) {
+  MakeMailbox();
+  window_->show();
+  QApplication::setActiveWindow(window_.get());
+  window_->CmdAddFolder->setFocus();
+  desktop_.folder = (dir_.path() / "mail").string();
+  bool onExit = false;
+  {
+    util::ScopedEventPump watch([&] { onExit |= QApplication::focusWidget() == window_->cmdEnd; });
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(window_->CmdAddFolder, &enter);  // Enter presses it
+  }
+  EXPECT_EQ(window_->MessageCount, 12);
+  EXPECT_FALSE(onExit) << "the focus never rests on Exit while the buttons are locked";
+  EXPECT_EQ(QApplication::focusWidget(), window_->CmdAddFolder);
+
+  desktop_.savePath = Destination();
+  window_->CmdConvertTGZ->setFocus();
+  window_->CmdConvertTGZ_Click();
+  EXPECT_EQ(QApplication::focusWidget(), window_->CmdConvertTGZ);
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier);
+  QApplication::sendEvent(window_->CmdHelp, &enter);
+  EXPECT_EQ(desktop_.opened, std::vector<std::string>{kGuideAddress});
+}
+
+// Reading a large store takes a while before the first byte is written: events flow and Stop
+// works then too. The listing is slowed here so that it lasts several event intervals.
+TEST_F(WindowTest, StopWorksWhileTheStoreIsRead) {
+  for (int i = 0; i < 40; ++i) dir_.Write("mail/F" + std::to_string(i) + "/m.eml", Mail(1));
+  ChooseMailbox();
+  desktop_.savePath = Destination();
+  platform::SystemCalls calls = platform::CurrentSystemCalls();
+  calls.FindNextFileW = [next = calls.FindNextFileW](platform::SearchHandle h,
+                                                     platform::FindDataW& data) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return next(h, data);
+  };
+  platform::ScopedSystemCalls slow(calls);
+  std::string askedWhileShowing;
+  util::ScopedEventPump watch([&] {
+    if (!window_->CmdStop->isHidden() && !window_->StopRequested && desktop_.boxes.empty()) {
+      window_->CmdStop->click();
+    }
+    if (!desktop_.boxes.empty() && askedWhileShowing.empty()) {
+      askedWhileShowing = Text(window_->LblTarFile);
+    }
+  });
+  desktop_.answers.push_back(BoxAnswer::kYes);
+  EXPECT_THROW(window_->CmdConvertTGZ_Click(), ProgramEnded);
+  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  ExpectBox(desktop_.boxes[0], "Are you sure you want to Stop now ?", "Brakmoor Crateline",
+            BoxIcon::kQuestion, BoxButtons::kYesNo);
+  EXPECT_EQ(askedWhileShowing.find(".eml"), std::string::npos)
+      << "asked while a folder was being read, not a message: " << askedWhileShowing;
+  EXPECT_FALSE(fs::exists(Destination()));
+}
+
+// Closing the window ends the program at once, a run or not; No to Exit lets the run go on.
+TEST_F(WindowTest, ExitAndCloseDuringARun) {
+  MakeMailbox();
+  ChooseMailbox();
+  desktop_.savePath = Destination();
+  bool asked = false;
+  {
+    util::ScopedEventPump no([&] {
+      if (!asked && !window_->CmdStop->isHidden()) {
+        asked = true;
+        window_->cmdEnd->click();  // answered No
+      }
+    });
+    window_->CmdConvertTGZ_Click();
+  }
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(desktop_.boxes.front().text, "Are you sure you want to exit now?");
+  EXPECT_EQ(desktop_.boxes[1].title, "Completed...");
+  EXPECT_TRUE(fs::exists(Destination()));
+
+  fs::remove(Destination());
+  desktop_.boxes.clear();
+  util::ScopedEventPump close([&] {
+    if (!window_->CmdStop->isHidden()) window_->close();
+  });
+  window_->show();
+  EXPECT_THROW(window_->CmdConvertTGZ_Click(), ProgramEnded);
+  EXPECT_TRUE(desktop_.boxes.empty());
+  EXPECT_FALSE(fs::exists(Destination()));
+}
+
+// A click on Stop during the last event of a run belongs to that run, not to the next.
+TEST_F(WindowTest, AStopRequestEndsWithItsRun) {
+  MakeMailbox();
+  ChooseMailbox();
+  desktop_.savePath = Destination();
+  {
+    util::ScopedEventPump late([&] {
+      if (window_->ProgressBar_tgz->value() == 100) window_->CmdStop_Click();
+    });
+    window_->CmdConvertTGZ_Click();
+  }
+  EXPECT_FALSE(window_->StopRequested);
+  desktop_.boxes.clear();
+  fs::remove(Destination());
+  window_->CmdConvertTGZ_Click();
+  ASSERT_FALSE(desktop_.boxes.empty());
+  EXPECT_EQ(desktop_.boxes[0].title, "Completed...") << "no stop question in the next run";
+}
+
 TEST_F(WindowTest, StopAsksAtTheNextFileNoGoesOn) {
   MakeMailbox();
   ChooseMailbox();
@@ -316,26 +547,49 @@ TEST_F(WindowTest, StopYesEndsTheProgramAndLeavesNoArchive) {
   }
 }
 
-TEST_F(WindowTest, FailuresAreReportedAndTheButtonsComeBack) {
+// Each failure box as designed, then one more that says why, with the report when there is one.
+TEST_F(WindowTest, FailuresSayWhyAndTheButtonsComeBack) {
+  // The archive file cannot be created at all.
   MakeMailbox();
   ChooseMailbox();
   desktop_.savePath = (dir_.path() / "no" / "such" / "folder.tgz").string();
   window_->CmdConvertTGZ_Click();
-  ASSERT_EQ(desktop_.boxes.size(), 1u);
-  ExpectBox(desktop_.boxes[0], "Error in Creating TGZ File...", "Brakmoor Crateline",
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  ExpectBox(desktop_.boxes[0], "Zimbra Mailbox File Creation Error !", "File Error",
             BoxIcon::kInformation);
+  EXPECT_NE(desktop_.boxes[1].text.find("folder.tgz"), std::string::npos) << desktop_.boxes[1].text;
+  EXPECT_NE(desktop_.boxes[1].text.find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(desktop_.boxes[1].icon, BoxIcon::kInformation);
   EXPECT_TRUE(window_->CmdOpen->isEnabled());
   EXPECT_EQ(window_->CmdConvertTGZ->text(), "Start Conversion");
   EXPECT_TRUE(window_->CmdConvertTGZ->isEnabled());
   EXPECT_TRUE(window_->CmdStop->isHidden());
 
-  fs::remove_all(dir_.path() / "mail");  // the chosen folder is gone before the run
-  desktop_.boxes.clear();
+  // Nothing could be read: the reason, and the report that names each message.
+  fs::remove_all(dir_.path() / "mail");
+  dir_.Write("mail/empty.eml", "");
+  ChooseMailbox();
   desktop_.savePath = Destination();
   window_->CmdConvertTGZ_Click();
-  ASSERT_EQ(desktop_.boxes.size(), 1u);
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
+  ExpectBox(desktop_.boxes[0], "Error in Creating TGZ File...", "Brakmoor Crateline",
+            BoxIcon::kInformation);
+  EXPECT_NE(desktop_.boxes[1].text.find("there are no messages to archive"), std::string::npos)
+      << desktop_.boxes[1].text;
+  EXPECT_NE(desktop_.boxes[1].text.find("out.report.txt"), std::string::npos);
+  std::ifstream report(dir_.path() / "out.report.txt");
+  EXPECT_NE(std::string((std::istreambuf_iterator<char>(report)), {}).find("empty.eml"),
+            std::string::npos);
+
+  // The chosen folder is gone before the run.
+  fs::remove_all(dir_.path() / "mail");
+  desktop_.boxes.clear();
+  window_->CmdConvertTGZ_Click();
+  ASSERT_EQ(desktop_.boxes.size(), 2u);
   ExpectBox(desktop_.boxes[0], "Error Reading Messages...", "Brakmoor Crateline",
             BoxIcon::kInformation);
+  EXPECT_NE(desktop_.boxes[1].text.find("cannot read the folder"), std::string::npos)
+      << desktop_.boxes[1].text;
   window_->CmdOpen_Click();  // still opens the folder of the destination chosen for that run
   EXPECT_EQ(desktop_.opened.back(), dir_.folder());
 }
@@ -357,12 +611,82 @@ TEST_F(WindowTest, IfFolderEmptyLooksAtOrdinaryFilesOnly) {
   EXPECT_TRUE(window_->IfFolderEmpty(box + "/missing"));
 }
 
-TEST(LabelText, MnemonicNotation) {
+TEST(LabelText, ShownAsItIs) {
   QLabel label;
-  SetLabelText(&label, "Tom && Jerry &Go <b>");
-  EXPECT_EQ(label.text().toStdString(), "Tom &amp; Jerry <u>G</u>o &lt;b&gt;");
-  SetLabelText(&label, LiteralText("/mail/R&D/caf\xc3\xa9"));
-  EXPECT_EQ(label.text().toStdString(), "/mail/R&amp;D/caf\xc3\xa9");
+  SetLabelText(&label, "Tom && Jerry  <b>two  spaces</b>");
+  EXPECT_EQ(Text(&label), "Tom & Jerry  <b>two  spaces</b>");
+  EXPECT_EQ(label.textFormat(), Qt::PlainText);
+  SetLabelText(&label, "&Go   on");  // a mnemonic underlines; the spaces stay all the same
+  EXPECT_EQ(Text(&label), "Go   on");
+  EXPECT_NE(label.text().indexOf("<u>G</u>"), -1);
+  PathLabel path;
+  path.resize(300, 17);
+  SetLabelText(&path, LiteralText("/mail/R&D/Two  spaces/a    b.eml"));
+  EXPECT_EQ(Text(&path), "/mail/R&D/Two  spaces/a    b.eml");
+  EXPECT_TRUE(path.toolTip().isEmpty());
+}
+
+// A path too long for its label is cut in the middle to the lines the label has room for.
+TEST(LabelText, LongPathsAreCutInTheMiddle) {
+  const std::string path = "/home/ada/Mail/" + std::string(120, 'a') + "/Quarterly figures/" +
+                           std::string(60, 'z') + "/report.eml";
+  for (const int height : {17, 33}) {
+    PathLabel label;
+    label.resize(300, height);
+    SetLabelText(&label, path);
+    const QString shown = label.text();
+    EXPECT_TRUE(shown.startsWith("/home/ada/Mail/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/report.eml")) << shown.toStdString();
+    EXPECT_NE(shown.indexOf(QChar(0x2026)), -1);
+    EXPECT_EQ(label.toolTip().toStdString(), path);
+    const QFontMetrics metrics(label.font());
+    const QRect needed = metrics.boundingRect(QRect(0, 0, 300, 1000), Qt::TextWrapAnywhere, shown);
+    EXPECT_LE(needed.height(), (height / metrics.lineSpacing()) * metrics.lineSpacing())
+        << "no half line";
+    EXPECT_LE(needed.width(), 300);
+  }
+}
+
+// Every text of the window fits its control whole, at the screen's scale (run again at a
+// scale factor of 2).
+TEST_F(WindowTest, EveryTextFitsItsControl) {
+  FrmStep1& w = *window_;
+  for (QLabel* label : std::initializer_list<QLabel*>{w.Label4, w.Label5, w.Label6, w.Label1,
+                                                      w.Label8, w.Label2, w.lblTitle}) {
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
+        << label->objectName().toStdString();
+  }
+  for (QPushButton* button : {w.CmdAddFolder, w.CmdConvertTGZ, w.CmdOpen, w.CmdHelp, w.cmdEnd}) {
+    EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text().remove('&')), button->width())
+        << button->objectName().toStdString();
+  }
+}
+
+// The real message box and save dialog, as the desktop shows them.
+TEST(SystemDesktop, MessageBoxesAndTheSaveDialog) {
+  auto question =
+      MakeMessageBox(nullptr, {"Are you sure you want to exit now?", "Brakmoor Crateline",
+                               BoxIcon::kQuestion, BoxButtons::kYesNo});
+  EXPECT_EQ(question->text(), "Are you sure you want to exit now?");
+  EXPECT_EQ(question->windowTitle(), "Brakmoor Crateline");
+  EXPECT_EQ(question->icon(), QMessageBox::Question);
+  EXPECT_EQ(question->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(question->defaultButton(), question->button(QMessageBox::Yes));
+  auto info =
+      MakeMessageBox(nullptr, {"a <b> & c", "File Error", BoxIcon::kInformation, BoxButtons::kOk});
+  EXPECT_EQ(info->icon(), QMessageBox::Information);
+  EXPECT_EQ(info->standardButtons(), QMessageBox::Ok);
+  EXPECT_EQ(info->textFormat(), Qt::PlainText);
+  auto plain = MakeMessageBox(nullptr, {"12 Messages Queued for Conversion.", "Brakmoor Crateline",
+                                        BoxIcon::kNone, BoxButtons::kOk});
+  EXPECT_EQ(plain->icon(), QMessageBox::NoIcon);
+
+  auto save = MakeSaveDialog(
+      nullptr, {"Zimbra Mailboxe(s) (*.tgz)", "*.tgz", "ZimbraMailbox6.12.26 1.4.05.tgz"});
+  EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
+  EXPECT_EQ(save->nameFilters(), QStringList{"Zimbra Mailboxe(s) (*.tgz)"});
+  EXPECT_FALSE(save->testOption(QFileDialog::DontConfirmOverwrite));
+  EXPECT_EQ(save->defaultSuffix(), "tgz");
 }
 
 }  // namespace

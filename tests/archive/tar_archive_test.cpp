@@ -281,9 +281,11 @@ TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
   EXPECT_NE(missing.AddDirectoryTree(Src("nowhere")), 1);
   EXPECT_NE(missing.LastError().find("nowhere"), std::string::npos);
 
+  // The archive file cannot be created: raised, not returned, before anything is read.
   TarArchive noFolder;
   ASSERT_EQ(noFolder.AddDirectoryTree(Src()), 1);
-  EXPECT_NE(noFolder.WriteCompressedArchive((out_ / "no" / "such" / "x.tgz").string()), 1);
+  EXPECT_THROW(noFolder.WriteCompressedArchive((out_ / "no" / "such" / "x.tgz").string()),
+               OutputError);
   EXPECT_NE(noFolder.LastError().find("x.tgz"), std::string::npos) << noFolder.LastError();
 
   TarArchive empty;

@@ -110,6 +110,11 @@ TEST_F(CliConvert, DestinationsItWillNotWrite) {
             "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "mail/x.tgz"));
 
+  // A folder that is not there: nothing is read, and the reason is given.
+  result = RunCli({"convert", Mail(), "-o", (dir_.path() / "no/such/x.tgz").string()});
+  EXPECT_EQ(result.status, kExitFailure);
+  EXPECT_NE(result.err.find("x.tgz"), std::string::npos) << result.err;
+
   // A report left from another run is not replaced without --force either.
   dir_.Write("box.report.txt", "an old report");
   result = RunCli({"convert", Mail(), "-o", Out()});

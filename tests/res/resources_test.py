@@ -135,12 +135,23 @@ def parse_version_block(data, offset=0):
 
 
 class ResourceScript(unittest.TestCase):
-    def test_compiles_to_the_resources_the_program_carries(self):
+    def compile(self, *defines):
         with tempfile.TemporaryDirectory() as scratch:
             out = os.path.join(scratch, "crateline.res")
             run("x86_64-w64-mingw32-windres", "--preprocessor=cpp", "--preprocessor-arg=-xc",
-                "-O", "res", "crateline.rc", "-o", out, cwd=RES)
-            entries = {(k, n): (lang, body) for k, n, lang, body in parse_res(read(out))}
+                *defines, "-O", "res", "crateline.rc", "-o", out, cwd=RES)
+            return {(k, n): (lang, body) for k, n, lang, body in parse_res(read(out))}
+
+    def test_64bit_builds_name_their_own_architecture(self):
+        x86 = read(os.path.join(RES, "crateline.manifest"))
+        amd64 = read(os.path.join(RES, "crateline-amd64.manifest"))
+        self.assertEqual(amd64.replace(b'"amd64"', b'"x86"'), x86)  # the same but for that
+        self.assertEqual(amd64.count(b'processorArchitecture="amd64"'), 2)
+        xml.dom.minidom.parseString(amd64)
+        self.assertEqual(self.compile("-DCRATELINE_64BIT")[(24, 1)], (0x0409, amd64))
+
+    def test_compiles_to_the_resources_the_program_carries(self):
+        entries = self.compile()
         self.assertEqual(entries[(24, 1)], (0x0409, read(os.path.join(RES, "crateline.manifest"))))
         for i, nbytes in enumerate(IMAGE_BYTES):
             lang, body = entries[(3, 30001 + i)]
