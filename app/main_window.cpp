@@ -401,6 +401,7 @@ void FrmStep1::CmdConvertTGZ_Click() {
 
   myTar = std::make_unique<archive::TarArchive>(this);
   myTar->OutputFormat = "gnu";
+  myTar->SetSourceFormat("eml");  // the window converts what its scan counted: .eml files
   std::int32_t added = 1;
   try {
     added = myTar->AddDirectoryTree(SourcePath);

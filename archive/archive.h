@@ -82,20 +82,22 @@ class FolderTally {
 };
 
 struct ArchiveReport {
-  std::vector<ReportLine> leftOut;   // messages not archived, and places not read
-  std::vector<ReportLine> damaged;   // archived, but changed while read: the copy may differ
-  std::vector<ReportLine> notMail;   // files that hold no mail
-  std::vector<ReportLine> repaired;  // archived under a changed folder or name
-  std::vector<ReportLine> warnings;  // archived, but Zimbra may not take it as it is
-  std::vector<std::string> notes;    // what was passed over as a whole
-  std::vector<FolderCount> folders;  // what was written, by folder
+  std::vector<ReportLine> leftOut;     // messages not archived, and places not read
+  std::vector<ReportLine> damaged;     // archived, but changed while read: the copy may differ
+  std::vector<ReportLine> passedOver;  // what the store marks deleted, and chats: not mail
+  std::vector<ReportLine> notMail;     // files that hold no mail
+  std::vector<ReportLine> repaired;    // archived under a changed folder or name
+  std::vector<ReportLine> warnings;    // archived, but Zimbra may not take it as it is
+  std::vector<std::string> notes;      // what was passed over as a whole
+  std::vector<FolderCount> folders;    // what was written, by folder
   std::uint64_t messagesWritten = 0;
   std::uint64_t bytesRead = 0;
   std::uint64_t unreadMessages = 0;
   // Every message found is in the archive as it was read.
   bool Complete() const { return leftOut.empty() && damaged.empty(); }
   bool Empty() const {
-    return Complete() && notMail.empty() && repaired.empty() && warnings.empty() && notes.empty();
+    return Complete() && passedOver.empty() && notMail.empty() && repaired.empty() &&
+           warnings.empty() && notes.empty();
   }
 };
 
@@ -119,8 +121,8 @@ std::string ReportPathFor(const std::string& archivePath);
 std::string WriteReportBeside(const std::string& archivePath, const std::string& source,
                               const ArchiveReport& report);
 
-// What a report beside an archive names as left out or damaged, by the text it shows; empty
-// when there is no report.
+// What a report beside an archive names as left out, damaged or passed over, by the text it
+// shows; empty when there is no report.
 std::vector<std::string> ReadReportedMessages(const std::string& archivePath);
 
 // The archive file cannot be created at all (no such folder, no right to write there): raised
@@ -151,6 +153,8 @@ class TarArchive {
   void SetThreads(int threads) { threads_ = threads; }
   // The store format to read ("eml", ...); empty: the one that bids highest.
   void SetSourceFormat(std::string format) { format_ = std::move(format); }
+  // How the store is read (an mbox file's folder, a profile's account, Gmail's labels).
+  void SetReadOptions(mailbox::ReadOptions options) { readOptions_ = std::move(options); }
   // Stops the write in progress from another thread, like `abort`.
   void Cancel() { cancelled_.store(true); }
   // Where the archive's bytes go (tests: a sink that fails); by default an atomic file.
@@ -164,6 +168,7 @@ class TarArchive {
   ArchiveReport report_;
   std::string lastError_;
   std::string format_;
+  mailbox::ReadOptions readOptions_;
   CompressionLevel level_ = CompressionLevel::kDefault;
   int threads_ = 0;  // 0: one per processor
   std::atomic<bool> cancelled_{false};

@@ -95,9 +95,13 @@ std::string UniqueName(const std::string& name, const std::string& folder,
 }
 
 // A message file's entry name: the suffix ".eml" in lower case, added where the store's names
-// have another (".emlx", a Maildir file's flags).
+// have another (".emlx", a Maildir file's flags after ":2,").
 std::string EntryFileName(const std::string& storeName, bool& escaped) {
   std::string name = MessageFileName(EntryText(storeName, escaped));
+  for (const char* info : {":2,", "!2,", ";2,"}) {
+    const auto at = name.rfind(info);
+    if (at != std::string::npos && at > 0) name.resize(at);
+  }
   if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".emlx") == 0) name.pop_back();
   if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0) name += ".eml";
   return name;
@@ -166,7 +170,7 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     PlannedMessage planned;
     planned.message = static_cast<std::uint32_t>(i);
     planned.folder = folderOf[m.folder];
-    if (m.wholeFile) {
+    if (m.ownFile) {
       bool escaped = false;
       planned.name = EntryFileName(inv.files[m.file].name, escaped);
       if (escaped) {

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kLeftOut = "Left out";
 constexpr const char* kDamaged = "Damaged";
+constexpr const char* kPassedOver = "Passed over";
 
 void Hex(std::string& out, unsigned value, int digits) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -84,6 +85,7 @@ std::string FormatReport(const ArchiveReport& report) {
   std::string text;
   Section(text, kLeftOut, report.leftOut);
   Section(text, kDamaged, report.damaged);
+  Section(text, kPassedOver, report.passedOver);
   Section(text, "Not mail", report.notMail);
   Section(text, "Repaired", report.repaired);
   Section(text, "Warnings", report.warnings);
@@ -98,6 +100,7 @@ std::string ReportSummary(const ArchiveReport& report) {
   };
   part(report.leftOut.size(), "message(s) or folder(s) left out");
   part(report.damaged.size(), "message(s) changed while they were read");
+  part(report.passedOver.size(), "deleted message(s) or chat(s) passed over");
   part(report.notMail.size(), "file(s) that hold no mail left out");
   part(report.repaired.size(), "folder or file name(s) repaired");
   part(report.warnings.size(), "warning(s)");
@@ -134,7 +137,8 @@ std::vector<std::string> ReadReportedMessages(const std::string& archivePath) {
   while (std::getline(file, line)) {
     if (!line.empty() && line[0] != ' ') {
       inSection = line.rfind(std::string(kLeftOut) + " (", 0) == 0 ||
-                  line.rfind(std::string(kDamaged) + " (", 0) == 0;
+                  line.rfind(std::string(kDamaged) + " (", 0) == 0 ||
+                  line.rfind(std::string(kPassedOver) + " (", 0) == 0;
     } else if (inSection && line.size() > 2 && line.rfind("  ", 0) == 0 && line[2] != ' ') {
       named.push_back(line.substr(2));
     }

@@ -300,7 +300,7 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
     lastError_ = "the archive format \"" + OutputFormat + "\" is not written; only \"gnu\" is";
     return 0;
   }
-  mailbox::ReadOptions options;
+  mailbox::ReadOptions options = readOptions_;
   auto lastEvent = Clock::time_point{};
   options.tick = [&](const std::string& where) {
     // Events while the store is read too: a network share can take long to list.
@@ -328,6 +328,7 @@ void TarArchive::ResetReport() {
   report_ = {};
   report_.leftOut = plan_.leftOut;
   report_.notMail = plan_.inventory.notMail;
+  report_.passedOver = plan_.inventory.passedOver;
   report_.repaired = plan_.repaired;
   report_.notes = plan_.inventory.notes;
 }

@@ -519,17 +519,21 @@ std::string When(std::int64_t t) {
 }
 
 void CompareWithSource(const std::string& archivePath, const std::string& source,
-                       const std::string& format, ImportReader& reader, VerifyResult& result) {
+                       const std::string& format, const mailbox::ReadOptions& options,
+                       ImportReader& reader, VerifyResult& result) {
   Plan plan;
   try {
-    plan = MakePlan(mailbox::ReadSource(source, {}, format));
+    plan = MakePlan(mailbox::ReadSource(source, options, format));
   } catch (const mailbox::SourceError& error) {
     result.problems.push_back(std::string("cannot read the source: ") + SafeText(error.what()));
     return;
   }
   std::set<std::string> reported;
   for (auto& what : ReadReportedMessages(archivePath)) reported.insert(std::move(what));
-  for (const auto& item : plan.leftOut) {
+  std::vector<ReportLine> accounted = plan.leftOut;
+  accounted.insert(accounted.end(), plan.inventory.passedOver.begin(),
+                   plan.inventory.passedOver.end());
+  for (const auto& item : accounted) {
     if (item.unreadPlace) {
       result.problems.push_back("cannot read all of the source: " + Show(item.what) + ": " +
                                 SafeText(item.why));
@@ -624,11 +628,13 @@ std::string ShortenedName(const std::string& name) {
 }
 
 VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source,
-                           const std::string& format) {
+                           const std::string& format, const mailbox::ReadOptions& options) {
   VerifyResult result;
   ImportReader reader(result);
   const bool read = ReadArchive(archivePath, reader, result);
-  if (read && !source.empty()) CompareWithSource(archivePath, source, format, reader, result);
+  if (read && !source.empty()) {
+    CompareWithSource(archivePath, source, format, options, reader, result);
+  }
   return result;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "archive/zimbra_names.h"
+#include "mailbox/mailbox.h"
 
 namespace crateline::archive {
 
@@ -30,11 +31,13 @@ struct VerifyResult {
 };
 
 // Reads the archive at `archivePath`. With a non-empty `source`, also reads the store there
-// (in `format`, or the one detected) and checks each of its messages: in the archive with the
-// same bytes, in the folder Zimbra will give it, with its date and read state; or named in
-// the report beside the archive. A part of the source that cannot be read is a problem.
+// (in `format`, or the one detected, read as `options` say) and checks each of its messages:
+// in the archive with the same bytes, in the folder Zimbra will give it, with its date and
+// read state; or named in the report beside the archive. A part of the source that cannot be
+// read is a problem.
 VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source = "",
-                           const std::string& format = "");
+                           const std::string& format = "",
+                           const mailbox::ReadOptions& options = {});
 
 // A name shortened for a line of output: the start and the end, "…" between.
 std::string ShortenedName(const std::string& name);

@@ -23,25 +23,56 @@ constexpr const char* kExitStatuses =
     "       while it was read; each is named in the report with the reason\n"
     "  130  stopped with Ctrl-C (SIGTERM and SIGHUP: 128 + their number); no file is left\n";
 
+// The options that say which store a source is and how to read it, on a command.
+void AddSourceOptions(CLI::App* command, SourceOptions& options, std::string& labels) {
+  command
+      ->add_option("--from", options.format,
+                   "The store the source is, instead of detecting it: eml, mbox, maildir, "
+                   "thunderbird or emlx")
+      ->check(CLI::IsMember({"eml", "mbox", "maildir", "thunderbird", "emlx"}));
+  command->add_option("--folder", options.read.folderName,
+                      "The folder an mbox file's messages go to (default: the file's name)");
+  command->add_option("--account", options.read.account,
+                      "The one account of a Thunderbird profile to read (default: every "
+                      "account, each under a folder of its name)");
+  command
+      ->add_option("--labels", labels,
+                   "Google Takeout messages with several labels: first (the folder of the "
+                   "first, the default) or copy (a copy in each)")
+      ->check(CLI::IsMember({"first", "copy"}));
+}
+
+mailbox::LabelMode LabelModeOf(const std::string& labels) {
+  return labels == "copy" ? mailbox::LabelMode::kCopy : mailbox::LabelMode::kFirst;
+}
+
 int Dispatch(const std::vector<std::string>& args, Streams streams) {
   CLI::App app{std::string(kTitle) +
-                   " command line: packs a folder tree of .eml messages into a .tgz that "
-                   "Zimbra imports.",
+                   " command line: packs mail (.eml folders, Thunderbird, mbox and Google Takeout, "
+                   "Maildir, Apple Mail) into a .tgz that Zimbra imports.",
                "crateline-cli"};
   app.set_version_flag("--version", std::string("crateline-cli ") + kVersion);
   app.footer(kExitStatuses);
   app.require_subcommand(0, 1);
 
   ScanOptions scanOptions;
+  std::string scanLabels, convertLabels, verifyLabels;
   CLI::App* scan = app.add_subcommand(
-      "scan", "Count the messages (*.eml, any case) and folders below FOLDER, as the window does.");
-  scan->add_option("FOLDER", scanOptions.folder, "The folder to scan")->required();
-  scan->add_flag("--list", scanOptions.list, "Print the queue: one KEY<TAB>PATH a line");
+      "scan",
+      "Count the messages and folders of SOURCE: for a folder of .eml files (any case) as the "
+      "window does; for a mail store, every message it holds.");
+  scan->add_option("SOURCE", scanOptions.folder, "The folder or mailbox file to scan")->required();
+  scan->add_flag("--list", scanOptions.list,
+                 "Print the queue: one KEY<TAB>PATH a line (PATH:OFFSET inside an mbox file)");
+  AddSourceOptions(scan, scanOptions.source, scanLabels);
 
   ConvertOptions convertOptions;
   CLI::App* convert = app.add_subcommand(
-      "convert", "Pack the messages below FOLDER into a .tgz for Zimbra's Import.");
-  convert->add_option("FOLDER", convertOptions.folder, "The folder of .eml files")->required();
+      "convert",
+      "Pack the messages of SOURCE into a .tgz for Zimbra's Import. SOURCE is a folder of .eml "
+      "files, a Thunderbird mail folder or profile, an mbox file (Google Takeout too), a "
+      "Maildir, or Apple Mail's mailboxes; which it is, is detected.");
+  convert->add_option("SOURCE", convertOptions.folder, "The folder or mailbox file")->required();
   convert->add_option("-o,--output", convertOptions.output,
                       "The archive to write (default: ZimbraMailbox<stamp>.tgz here)");
   convert->add_flag("--force", convertOptions.force, "Replace an existing archive");
@@ -52,14 +83,16 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   convert->add_option("--level", convertOptions.level, "Compression: fast, default or best");
   convert->add_flag("--dry-run", convertOptions.dryRun,
                     "Show the folders and the report without writing anything");
+  AddSourceOptions(convert, convertOptions.source, convertLabels);
 
   VerifyOptions verifyOptions;
   CLI::App* verify = app.add_subcommand(
       "verify", "Read an archive as Zimbra's importer does and report every problem.");
   verify->add_option("FILE", verifyOptions.archive, "The archive")->required();
-  verify->add_option(
-      "--source", verifyOptions.source,
-      "Also check that every message of this folder is in the archive, byte for byte");
+  verify->add_option("--source", verifyOptions.source,
+                     "Also check that every message of this folder or mailbox file is in the "
+                     "archive, byte for byte, in its folder, with its date and read state");
+  AddSourceOptions(verify, verifyOptions.sourceOptions, verifyLabels);
 
   // CLI11 reads arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -76,6 +109,9 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                 << "Run 'crateline-cli --help' for the commands and options.\n";
     return kExitUsage;
   }
+  scanOptions.source.read.labels = LabelModeOf(scanLabels);
+  convertOptions.source.read.labels = LabelModeOf(convertLabels);
+  verifyOptions.sourceOptions.read.labels = LabelModeOf(verifyLabels);
   if (scan->parsed()) return RunScan(scanOptions, streams);
   if (convert->parsed()) return RunConvert(convertOptions, streams);
   if (verify->parsed()) return RunVerify(verifyOptions, streams);

@@ -4,15 +4,24 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "mailbox/mailbox.h"
 
 namespace crateline::cli {
+
+// Which store a source is and how to read it: --from, --folder, --account, --labels.
+struct SourceOptions {
+  std::string format;  // empty: detected
+  mailbox::ReadOptions read;
+};
 
 struct ScanOptions {
   std::string folder;
   bool list = false;
+  SourceOptions source;
 };
 
-// Scans as the window does and prints "N Messages & M Folder(s) Queued for Conversion.".
+// Scans a folder of .eml files as the window does and prints "N Messages & M Folder(s) Queued
+// for Conversion."; any other store is read whole and counted the same way.
 int RunScan(const ScanOptions& options, Streams streams);
 
 struct ConvertOptions {
@@ -22,6 +31,7 @@ struct ConvertOptions {
   int threads = 0;  // 0: one per processor
   bool force = false;
   bool dryRun = false;
+  SourceOptions source;
 };
 
 // Writes the archive, with progress, the report and how to import it.
@@ -30,6 +40,7 @@ int RunConvert(const ConvertOptions& options, Streams streams);
 struct VerifyOptions {
   std::string archive;
   std::string source;
+  SourceOptions sourceOptions;
 };
 
 // Reads an archive as the importer does; 0 only when nothing is wrong.
@@ -37,5 +48,9 @@ int RunVerify(const VerifyOptions& options, Streams streams);
 
 // The folder as an absolute path in the system's own form, ending in a separator.
 std::string AbsoluteFolderPath(const std::string& folder);
+
+// A source (a folder or a file such as an mbox) as an absolute path; a folder ends in a
+// separator.
+std::string AbsoluteSourcePath(const std::string& source);
 
 }  // namespace crateline::cli

@@ -159,7 +159,7 @@ bool CheckDestination(const ConvertOptions& options, const std::string& folder,
   }
   if (util::PathIsInside(destination, folder)) {
     err << "crateline-cli: \"" << SafeText(destination)
-        << "\" is inside the folder being converted, \"" << SafeText(folder)
+        << "\" is inside what is being converted, \"" << SafeText(folder)
         << "\"; write the archive somewhere else, so that nothing in the source is changed\n";
     return false;
   }
@@ -183,7 +183,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
                 << SafeText(options.level) << "\"\n";
     return kExitUsage;
   }
-  const std::string folder = AbsoluteFolderPath(options.folder);
+  const std::string folder = AbsoluteSourcePath(options.folder);
   const std::string output =
       options.output.empty() ? util::ProposedArchiveName(util::LocalNow()) : options.output;
   std::error_code ignored;
@@ -196,6 +196,8 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   archive::TarArchive writer(&progress);
   writer.SetCompressionLevel(level);
   writer.SetThreads(options.threads);
+  writer.SetSourceFormat(options.source.format);
+  writer.SetReadOptions(options.source.read);
   if (writer.AddDirectoryTree(folder) != 1) {
     streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
     return platform::TerminationRequested() ? StoppedStatus() : kExitUsage;
@@ -283,8 +285,9 @@ int RunVerify(const VerifyOptions& options, Streams streams) {
                 << "\n";
     return kExitUsage;
   }
-  const std::string source = options.source.empty() ? "" : AbsoluteFolderPath(options.source);
-  const archive::VerifyResult result = archive::VerifyArchive(options.archive, source);
+  const std::string source = options.source.empty() ? "" : AbsoluteSourcePath(options.source);
+  const archive::VerifyResult result = archive::VerifyArchive(
+      options.archive, source, options.sourceOptions.format, options.sourceOptions.read);
   for (const auto& problem : result.problems) streams.out << "problem: " << problem << "\n";
   for (const auto& warning : result.warnings) streams.out << "warning: " << warning << "\n";
   PrintFolders(result.folders, streams.out);

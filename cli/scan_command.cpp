@@ -5,8 +5,10 @@
 
 #include "archive/archive.h"
 #include "cli/commands.h"
+#include "mailbox/mailbox.h"
 #include "platform/platform.h"
 #include "scan/scan.h"
+#include "util/keyed_list.h"
 #include "util/utf8_path.h"
 
 namespace crateline::cli {
@@ -40,7 +42,61 @@ bool CheckFolder(const std::string& folder, std::ostream& err) {
   return true;
 }
 
+// Thousands grouped, as "12,431".
+std::string Grouped(std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
+  return digits;
+}
+
+// A mail store other than a folder of .eml files: read whole, its messages counted.
+int ScanStore(const std::string& source, const ScanOptions& options, Streams streams) {
+  mailbox::Inventory inventory;
+  try {
+    inventory = mailbox::ReadSource(source, options.source.read, options.source.format);
+  } catch (const mailbox::SourceError& error) {
+    streams.err << "crateline-cli: " << archive::SafeText(error.what()) << "\n";
+    return kExitUsage;
+  }
+  std::vector<bool> used(inventory.folders.size(), false);
+  for (const auto& message : inventory.messages) used[message.folder] = true;
+  std::uint64_t folders = 0;
+  for (std::size_t i = 0; i < used.size(); ++i) folders += used[i] && !inventory.folders[i].empty();
+  if (options.list) {
+    std::int32_t key = 1;
+    for (const auto& message : inventory.messages) {
+      streams.out << util::CounterKey(key++) << '\t'
+                  << archive::SafeText(inventory.LabelOf(message)) << '\n';
+    }
+  }
+  streams.out << Grouped(inventory.messages.size()) << " Messages & " << Grouped(folders)
+              << " Folder(s) Queued for Conversion.\n";
+  streams.out << "Read as " << inventory.format << ": " << Grouped(inventory.messages.size())
+              << " message(s)";
+  if (!inventory.passedOver.empty()) {
+    streams.out << ", " << Grouped(inventory.passedOver.size())
+                << " deleted or chat(s) passed over";
+  }
+  if (!inventory.leftOut.empty()) {
+    streams.out << ", " << Grouped(inventory.leftOut.size()) << " left out";
+  }
+  streams.out << ".\n";
+  for (const auto& note : inventory.notes)
+    streams.out << "Note: " << archive::SafeText(note) << "\n";
+  return kExitOk;
+}
+
 }  // namespace
+
+std::string AbsoluteSourcePath(const std::string& source) {
+  std::error_code ignored;
+  const std::filesystem::path path =
+      std::filesystem::absolute(util::PathFromUtf8(source), ignored).lexically_normal();
+  if (std::filesystem::is_directory(path, ignored)) return AbsoluteFolderPath(source);
+  std::string text = util::Utf8FromPath(std::filesystem::path(path).make_preferred());
+  while (text.size() > 1 && text.back() == scan::kSeparator) text.pop_back();
+  return text;
+}
 
 std::string AbsoluteFolderPath(const std::string& folder) {
   std::error_code ignored;
@@ -54,6 +110,13 @@ std::string AbsoluteFolderPath(const std::string& folder) {
 }
 
 int RunScan(const ScanOptions& options, Streams streams) {
+  const std::string source = AbsoluteSourcePath(options.folder);
+  const mailbox::Format* format = options.source.format.empty()
+                                      ? mailbox::DetectFormat(source)
+                                      : mailbox::FormatNamed(options.source.format);
+  if (format != nullptr && std::string(format->Name()) != "eml") {
+    return ScanStore(source, options, streams);
+  }
   const std::string folder = AbsoluteFolderPath(options.folder);
   if (!CheckFolder(folder, streams.err)) return kExitUsage;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "mailbox/mailbox.h"
+#include "mailbox/store_walk.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "scan/search.h"
@@ -26,12 +27,6 @@ bool EndsWithIgnoringCase(const std::string& text, const char* suffix) {
     if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != suffix[i]) return false;
   }
   return true;
-}
-
-std::int64_t UnixTime(std::uint64_t fileTimeTicks) {
-  constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull;
-  if (fileTimeTicks < kTicksTo1970) return 0;
-  return static_cast<std::int64_t>((fileTimeTicks - kTicksTo1970) / 10000000u);
 }
 
 bool IsAppleDouble(const std::string& path) {
@@ -115,8 +110,6 @@ class EmlTree final : public Format {
            true});
       return;
     }
-    std::uint32_t dir = 0;
-    bool dirAdded = false;
     do {
       const std::string& name = record.EntryName;
       if (name == "." || name == "..") continue;
@@ -155,14 +148,8 @@ class EmlTree final : public Format {
         inventory.leftOut.push_back(
             {full, "in a __MACOSX folder, whose entries Zimbra passes over"});
       } else {
-        if (!dirAdded) {
-          dir = static_cast<std::uint32_t>(inventory.dirs.size());
-          inventory.dirs.push_back(folder.path);
-          dirAdded = true;
-        }
         Message m;
-        m.file = static_cast<std::uint32_t>(inventory.files.size());
-        inventory.files.push_back({dir, name});
+        m.file = inventory.AddFile(folder.path, name);
         m.folder = inventory.Folder(folder.names);
         m.length = record.Size;
         m.fallbackTime = UnixTime(record.LastWritten.Ticks);

@@ -13,7 +13,7 @@ std::string Inventory::PathOf(const Message& message) const {
 }
 
 std::string Inventory::LabelOf(const Message& message) const {
-  if (message.wholeFile) return PathOf(message);
+  if (message.ownFile) return PathOf(message);
   return PathOf(message) + ":" + std::to_string(message.offset);
 }
 
@@ -23,8 +23,15 @@ std::uint32_t Inventory::Folder(const std::vector<std::string>& names) {
   return it->second;
 }
 
+std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name) {
+  if (dirs.empty() || dirs.back() != dir) dirs.push_back(dir);
+  files.push_back({static_cast<std::uint32_t>(dirs.size() - 1), name});
+  return static_cast<std::uint32_t>(files.size() - 1);
+}
+
 const std::vector<const Format*>& Formats() {
-  static const std::vector<const Format*> formats = {&EmlTreeFormat()};
+  static const std::vector<const Format*> formats = {
+      &ThunderbirdFormat(), &MaildirFormat(), &EmlxFormat(), &MboxFormat(), &EmlTreeFormat()};
   return formats;
 }
 
@@ -35,6 +42,19 @@ const Format* FormatNamed(const std::string& name) {
   return nullptr;
 }
 
+const Format* DetectFormat(const std::string& source) {
+  const Format* best = nullptr;
+  int highest = 0;
+  for (const Format* candidate : Formats()) {
+    const int bid = candidate->Bid(source);
+    if (bid > highest) {
+      highest = bid;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
 Inventory ReadSource(const std::string& source, const ReadOptions& options,
                      const std::string& format) {
   const Format* reader = nullptr;
@@ -42,14 +62,7 @@ Inventory ReadSource(const std::string& source, const ReadOptions& options,
     reader = FormatNamed(format);
     if (reader == nullptr) throw SourceError("there is no format named \"" + format + "\"");
   } else {
-    int best = 0;
-    for (const Format* candidate : Formats()) {
-      const int bid = candidate->Bid(source);
-      if (bid > best) {
-        best = bid;
-        reader = candidate;
-      }
-    }
+    reader = DetectFormat(source);
     if (reader == nullptr) {
       // Say why when there is nothing there at all.
       std::string path = source;

@@ -31,9 +31,12 @@ struct Message {
   std::uint64_t length = 0;
   std::int64_t fallbackTime = 0;  // seconds since 1970, when the headers give no date
   ReadState state = ReadState::kFromHeaders;
-  // The file holds this message alone and is its name (an .eml file): the file's size when it
-  // is read counts, not `length`, and its entry is named after the file.
+  // The message is the whole file (an .eml or Maildir file): the file's size when it is read
+  // counts, not `length`.
   bool wholeFile = true;
+  // The file holds this message alone (also an .emlx file, whose message is a byte range):
+  // reports name it by the file, and its entry is named after the file.
+  bool ownFile = true;
 };
 
 struct SourceFile {
@@ -58,6 +61,7 @@ struct Inventory {
   std::vector<std::vector<std::string>> folders;  // mail folders, as names below the top
   std::vector<Message> messages;
   std::vector<Item> leftOut;       // messages that will not be archived, and places not read
+  std::vector<Item> passedOver;    // what the store itself marks deleted, and chats: not mail
   std::vector<Item> notMail;       // files that hold no mail
   std::vector<std::string> notes;  // counts of things passed over as a whole
 
@@ -66,6 +70,9 @@ struct Inventory {
   std::string LabelOf(const Message& message) const;
   // Adds a folder (by its names below the top) once, and returns its index.
   std::uint32_t Folder(const std::vector<std::string>& names);
+  // Adds the file `name` of the folder on disk `dir` (a path ending in the separator) and
+  // returns its index; a store adds a folder's files one after the other.
+  std::uint32_t AddFile(const std::string& dir, const std::string& name);
 
  private:
   std::map<std::vector<std::string>, std::uint32_t> folderIndex_;
@@ -80,8 +87,14 @@ class SourceError : public std::runtime_error {
 // Called while a store is read, with the folder or file being read; may throw to stop.
 using Tick = std::function<void(const std::string& where)>;
 
+// How Google Takeout messages with several labels are filed.
+enum class LabelMode { kFirst, kCopy };
+
 struct ReadOptions {
   Tick tick;
+  std::string folderName;  // an mbox file's folder, instead of the file's name
+  std::string account;     // a Thunderbird profile's account to read; empty: every account
+  LabelMode labels = LabelMode::kFirst;
 };
 
 class Format {
@@ -100,6 +113,9 @@ class Format {
 const std::vector<const Format*>& Formats();
 const Format* FormatNamed(const std::string& name);
 
+// The format that bids highest for the source; nullptr when none can read it.
+const Format* DetectFormat(const std::string& source);
+
 // Reads the source with the format that bids highest, or with `format` when it is not empty.
 Inventory ReadSource(const std::string& source, const ReadOptions& options,
                      const std::string& format = "");
@@ -107,7 +123,14 @@ Inventory ReadSource(const std::string& source, const ReadOptions& options,
 // Whether a file name ends in ".eml", in any case (".eml" alone included: Zimbra takes it).
 bool HasEmlSuffix(const std::string& name);
 
+// IMAP's modified UTF-7 of a folder name (Maildir++ and Dovecot keep names so), as UTF-8.
+std::string DecodeModifiedUtf7(const std::string& name);
+
 // Formats (one file each).
 const Format& EmlTreeFormat();
+const Format& MboxFormat();
+const Format& ThunderbirdFormat();
+const Format& MaildirFormat();
+const Format& EmlxFormat();
 
 }  // namespace crateline::mailbox

@@ -1,3 +1,8 @@
+// The dates and flags of mail headers, read by our own code rather than a MIME library's: the
+// question is narrow (two dates and three flags, never a body or an encoded word), it must name
+// a zone it does not know instead of guessing, take the forms mail programs really wrote
+// (asctime, ISO 8601, AM/PM, two-digit years), and build for Windows too, where Debian offers
+// no MIME library for the cross compiler.
 #include "mailbox/message_headers.h"
 
 #include <algorithm>
@@ -302,8 +307,6 @@ std::optional<std::int64_t> ParseMailDate(std::string_view text, std::string* un
 
 MessageFacts ReadMessageFacts(std::string_view message) {
   MessageFacts facts;
-  std::optional<bool> mozillaRead;
-  std::optional<bool> statusRead;
 
   const auto handle = [&](std::string_view name, std::string_view value) {
     if (EqualsIgnoringCase(name, "Date")) {
@@ -320,11 +323,14 @@ MessageFacts ReadMessageFacts(std::string_view message) {
       for (char c : value) {
         if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
       }
-      if (!digits.empty() && digits.size() <= 8) {
-        mozillaRead = (std::stoul(digits, nullptr, 16) & 0x0001) != 0;
+      if (!digits.empty() && digits.size() <= 8 && !facts.mozillaStatus) {
+        facts.mozillaStatus = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
       }
-    } else if (EqualsIgnoringCase(name, "Status")) {
-      statusRead = value.find('R') != std::string_view::npos;
+    } else if (EqualsIgnoringCase(name, "Status") || EqualsIgnoringCase(name, "X-Status")) {
+      const bool read = value.find('R') != std::string_view::npos;
+      facts.statusRead = facts.statusRead.value_or(false) || read;
+    } else if (EqualsIgnoringCase(name, "X-Gmail-Labels")) {
+      if (facts.gmailLabels.empty()) facts.gmailLabels = std::string(value);
     }
   };
 
@@ -357,10 +363,10 @@ MessageFacts ReadMessageFacts(std::string_view message) {
   }
   if (inHeader) handle(name, value);
 
-  if (mozillaRead)
-    facts.unread = !*mozillaRead;
-  else if (statusRead)
-    facts.unread = !*statusRead;
+  if (facts.mozillaStatus)
+    facts.unread = (*facts.mozillaStatus & kMozillaRead) == 0;
+  else if (facts.statusRead)
+    facts.unread = !*facts.statusRead;
   return facts;
 }
 

@@ -18,8 +18,17 @@ struct MessageFacts {
   std::optional<std::int64_t> date;      // the Date: header, seconds since 1970 UTC
   std::optional<std::int64_t> received;  // the newest date among the Received: headers
   std::string unknownZone;               // a zone name in Date: that no table knows; read as -0000
-  bool unread = false;  // X-Mozilla-Status without its read bit, or Status: without R
+  // What mail programs record about the message in its own headers.
+  std::optional<std::uint32_t> mozillaStatus;  // X-Mozilla-Status: Thunderbird's flags
+  std::optional<bool> statusRead;  // Status: or X-Status: (mbox programs), R meaning read
+  std::string gmailLabels;         // X-Gmail-Labels: a Google Takeout message's labels
+  // Unread by the headers: X-Mozilla-Status without its read bit, else Status: without R.
+  bool unread = false;
 };
+
+// Thunderbird's X-Mozilla-Status bits that matter here.
+inline constexpr std::uint32_t kMozillaRead = 0x0001;
+inline constexpr std::uint32_t kMozillaExpunged = 0x0008;  // deleted, not yet compacted away
 
 // The time an archive entry carries for a message: its Date, else its newest Received date,
 // else `fallback` (the file's time, or an mbox separator's date); nothing when none of these

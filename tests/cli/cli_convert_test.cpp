@@ -102,7 +102,7 @@ TEST_F(CliConvert, DestinationsItWillNotWrite) {
     if (force) args.push_back("--force");
     result = RunCli(args);
     EXPECT_EQ(result.status, kExitUsage);
-    EXPECT_NE(result.err.find("inside the folder being converted"), std::string::npos);
+    EXPECT_NE(result.err.find("inside what is being converted"), std::string::npos);
   }
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", inside, "--force"}).status, kExitUsage);
   std::ifstream kept(inside, std::ios::binary);

@@ -29,6 +29,31 @@ TEST(CliScan, PrintsTheWindowsSummaryAndTheQueue) {
   EXPECT_EQ(listed.out.find("desktop.ini"), std::string::npos);
 }
 
+// A mail store is read whole and counted; the queue names each message by its file, and by
+// its place in the file when the file holds more than one.
+TEST(CliScan, MailStoresAreCountedByWhatTheyHold) {
+  testing::TempDir dir;
+  dir.Write("mbox",
+            "From a Tue Mar  3 08:15:00 2020\nSubject: one\n\nx\n\n"
+            "From b Tue Mar  3 08:15:00 2020\nSubject: two\n\ny\n");
+  auto result = RunCli({"scan", "--list", (dir.path() / "mbox").string()});
+  EXPECT_EQ(result.status, kExitOk) << result.err;
+  EXPECT_NE(result.out.find("K2\t" + (dir.path() / "mbox").string() + ":"), std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("2 Messages & 1 Folder(s) Queued for Conversion.\nRead as mbox"),
+            std::string::npos)
+      << result.out;
+  dir.Write("Maildir/cur/1.host:2,S", "Subject: a\r\n\r\nx\r\n");
+  dir.Mkdir("Maildir/new");
+  result = RunCli({"scan", (dir.path() / "Maildir").string()});
+  EXPECT_NE(result.out.find("1 Messages & 0 Folder(s) Queued for Conversion.\nRead as maildir"),
+            std::string::npos)
+      << result.out;
+  // Forced to read a Maildir as .eml files: the window's scan, which finds none.
+  result = RunCli({"scan", "--from", "eml", (dir.path() / "Maildir").string()});
+  EXPECT_EQ(result.out, "0 Messages & 2 Folder(s) Queued for Conversion.\n");  // cur, new
+}
+
 TEST(CliScan, AFolderThatCannotBeScannedIsAnError) {
   testing::TempDir dir;
   const auto missing = RunCli({"scan", dir.folder() + "missing"});
