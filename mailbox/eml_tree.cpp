@@ -151,8 +151,8 @@ class EmlTree final : public Format {
         Message m;
         m.file = inventory.AddFile(folder.path, name);
         m.folder = inventory.Folder(folder.names);
-        m.length = record.Size;
-        m.fallbackTime = UnixTime(record.LastWritten.Ticks);
+        m.length = record.Size();
+        m.fallbackTime = UnixTime(record.LastWritten().Ticks);
         inventory.messages.push_back(m);
       }
     } while (scan::FindNextEntry(record));

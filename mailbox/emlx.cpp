@@ -136,7 +136,7 @@ class EmlxStore final : public Format {
           m.offset = emlx.offset;
           m.length = emlx.length;
           m.state = emlx.state;
-          m.fallbackTime = UnixTime(entry.LastWritten.Ticks);
+          m.fallbackTime = UnixTime(entry.LastWritten().Ticks);
           m.wholeFile = false;
           m.ownFile = true;
           inventory.messages.push_back(m);

@@ -183,8 +183,8 @@ class Maildir final : public Format {
           Message m;
           m.file = inventory.AddFile(folder, entry.EntryName);
           m.folder = mailFolder;
-          m.length = entry.Size;
-          m.fallbackTime = UnixTime(entry.LastWritten.Ticks);
+          m.length = entry.Size();
+          m.fallbackTime = UnixTime(entry.LastWritten().Ticks);
           m.state = !fresh && flags.find('S') != std::string::npos ? ReadState::kRead
                                                                    : ReadState::kUnread;
           inventory.messages.push_back(m);

@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -265,17 +266,14 @@ int EmulatedGetVersionEx(Info& info, std::uint32_t expectedSize) {
 // ---- Paths, times and attributes ------------------------------------------------------------
 
 // The long-path prefixes mean nothing here: \\?\UNC\server\... is //server/..., \\?\x is x.
-std::string NativePath(const std::u16string& wide) {
-  std::u16string_view view(wide);
-  if (view.starts_with(u"\\\\?\\UNC\\")) {
-    return "//" + Utf16ToUtf8(std::u16string(view.substr(8)));
-  }
+std::string NativePath(std::u16string_view view) {
+  if (view.starts_with(u"\\\\?\\UNC\\")) return "//" + Utf16ToUtf8(view.substr(8));
   if (view.starts_with(u"\\\\?\\")) view.remove_prefix(4);
-  return Utf16ToUtf8(std::u16string(view));
+  return Utf16ToUtf8(view);
 }
 
 std::string NativePath(const char16_t* wide) {
-  return NativePath(std::u16string(wide));
+  return NativePath(std::u16string_view(wide));
 }
 std::string NativePath(const char* ansi) {
   return AnsiToUtf8(ansi);
@@ -390,55 +388,125 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
 // ---- Directory search -------------------------------------------------------------------------
 
 // What the last listed folder's entries looked like when they were listed. Windows answers a
-// find from the folder's index and keeps each file's attributes there; here every listed entry
-// costs a stat, and the scan asks about each entry again (its attributes, its short name) and
-// lists each folder twice. So the attribute and short-name queries for an entry of the folder
-// listed last are answered from its listing, for at most a second after the listing began;
-// any other path, or an older listing, is asked of the file system afresh.
+// find from the folder's index, which holds each entry's kind, times and sizes; here a listing
+// gives each entry's name and kind (d_type), and the rest costs a stat. So an entry is described
+// from its kind alone (its times, sizes and read-only bit deferred: kDetailsDeferred, asked for
+// through GetFileAttributesExW when a caller reads them); only a link or an entry of unknown kind
+// is looked at when listed. The scan asks about each entry again (its attributes) and lists each
+// folder twice: the attribute queries for an entry of the folder listed last are answered from
+// its listing, for at most a second after the listing began, and its details from a handle on
+// the folder; any other path, or an older listing, is asked of the file system afresh.
 struct ListedEntry {
-  struct stat st;
-  std::uint32_t attributes;
+  std::uint32_t attributes = 0;
+  bool described = false;  // st holds the entry's stat; else only its kind is known
+  struct stat st {};
+};
+
+// One listing of a folder: its entries in the order the system gave them.
+struct Listing {
+  using Clock = std::chrono::steady_clock;
+  std::string folder;
+  Clock::time_point started = Clock::now();
+  bool complete = false;        // every entry is here: it can be listed again from memory
+  struct timespec changed {};   // the folder's ctime when its listing began
+  struct timespec modified {};  // and its mtime: entries added, removed or renamed change both
+  struct timespec began {};     // the wall time the listing began
+  std::deque<std::pair<std::string, ListedEntry>> entries;
+  std::unordered_map<std::string_view, std::size_t> index;
 };
 
 class ListingCache {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = Listing::Clock;
 
-  // A listing of folder begins: keep what is known of it while it is fresh, else start over.
-  void Begin(const std::string& folder) {
-    if (folder == folder_ && Clock::now() - started_ < kLifetime) return;
-    folder_ = folder;
-    started_ = Clock::now();
-    entries_.clear();
+  // A listing of folder begins, `folderFd` its open handle (-1 for one served from memory):
+  // keep what is known of the folder while it is fresh, else start over.
+  void Begin(const std::string& folder, int folderFd) {
+    if (!(current_ && current_->folder == folder && Fresh(true))) {
+      current_ = std::make_shared<Listing>();
+      current_->folder = folder;
+      struct stat st {};
+      if (folderFd >= 0 && fstat(folderFd, &st) == 0) {
+        current_->changed = st.st_ctim;
+        current_->modified = st.st_mtim;
+      }
+      clock_gettime(CLOCK_REALTIME, &current_->began);
+      lookups_ = 0;
+      fresh_ = true;
+    }
+    if (folderFd >= 0) fd_ = folderFd;
   }
-  const ListedEntry* Find(std::string_view folder, std::string_view name) const {
-    if (folder != folder_ || entries_.empty() || Clock::now() - started_ >= kLifetime) {
+  // The folder's last listing, when it is complete, fresh and the folder has not changed since
+  // (the scan lists every folder twice in a row): a new listing can be served from it. It stays
+  // valid for its holder.
+  std::shared_ptr<const Listing> Replay(const std::string& folder) {
+    if (!current_ || current_->folder != folder || !current_->complete || !Fresh(true)) {
       return nullptr;
     }
-    const auto it = entries_.find(name);
-    return it == entries_.end() ? nullptr : &it->second;
+    struct stat st {};
+    const auto same = [](const struct timespec& a, const struct timespec& b) {
+      return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    if (StatLongPath(folder, st) != 0 || !same(st.st_ctim, current_->changed) ||
+        !same(st.st_mtim, current_->modified)) {
+      return nullptr;
+    }
+    // A folder changed just before its listing began could change again within the same tick
+    // of its file system's clock (2 s on FAT) and show the same time: it is listed afresh.
+    constexpr long kRacySeconds = 2;
+    if (st.st_ctim.tv_sec + kRacySeconds >= current_->began.tv_sec) return nullptr;
+    return current_;
+  }
+  // A listing of every entry of the folder reached its end.
+  void Complete(const std::string& folder) {
+    if (current_ && current_->folder == folder) current_->complete = true;
+  }
+  const ListedEntry* Find(std::string_view folder, std::string_view name) {
+    if (!current_ || folder != current_->folder || current_->entries.empty() || !Fresh(false)) {
+      return nullptr;
+    }
+    const auto it = current_->index.find(name);
+    return it == current_->index.end() ? nullptr : &current_->entries[it->second].second;
   }
   // An entry of the folder listed last, looked up by its full path.
-  const ListedEntry* FindPath(std::string_view path) const {
+  const ListedEntry* FindPath(std::string_view path) {
     const auto slash = path.rfind('/');
     if (slash == std::string_view::npos || slash + 1 == path.size()) return nullptr;
     return Find(path.substr(0, slash + 1), path.substr(slash + 1));
   }
   void Add(const std::string& folder, const std::string& name, const ListedEntry& entry) {
-    if (folder == folder_) entries_[name] = entry;
+    if (!current_ || folder != current_->folder || current_->index.count(name) != 0) return;
+    current_->entries.emplace_back(name, entry);
+    current_->index.emplace(current_->entries.back().first, current_->entries.size() - 1);
+  }
+  // A handle on the folder listed last, when `path` is one of its entries; else -1.
+  int FolderFdOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (fd_ < 0 || !current_ || slash == std::string_view::npos ||
+        path.substr(0, slash + 1) != current_->folder || !Fresh(false)) {
+      return -1;
+    }
+    return fd_;
+  }
+  // The listing with this handle ends: its handle is no longer there to ask through.
+  void End(int folderFd) {
+    if (folderFd == fd_) fd_ = -1;
   }
 
  private:
-  static constexpr std::chrono::seconds kLifetime{1};
-  std::string folder_;
-  Clock::time_point started_;
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const {
-      return std::hash<std::string_view>{}(name);
+  // The clock is read once in a while, not at every lookup: the scan makes several a file.
+  bool Fresh(bool now) {
+    if (now || ++lookups_ % 256 == 0) {
+      fresh_ = current_ && Clock::now() - current_->started < kLifetime;
     }
-  };
-  std::unordered_map<std::string, ListedEntry, NameHash, std::equal_to<>> entries_;
+    return fresh_;
+  }
+
+  static constexpr std::chrono::seconds kLifetime{1};
+  std::shared_ptr<Listing> current_;
+  int fd_ = -1;
+  std::uint64_t lookups_ = 0;
+  bool fresh_ = true;
 };
 
 ListingCache& Listed() {
@@ -448,10 +516,14 @@ ListingCache& Listed() {
 
 struct Search {
   DIR* dir = nullptr;
+  std::shared_ptr<const Listing> replay;  // served from memory instead of `dir`
+  std::size_t next = 0;
   std::string folder;  // with its trailing '/'
   std::string pattern;
   ~Search() {
-    if (dir != nullptr) closedir(dir);
+    if (dir == nullptr) return;
+    Listed().End(dirfd(dir));
+    closedir(dir);
   }
 };
 
@@ -461,33 +533,84 @@ std::map<SearchHandle, std::unique_ptr<Search>>& Searches() {
 }
 SearchHandle g_nextHandle = 0x1000;
 
+// What the directory entry alone says of the entry: its kind, and hidden by its name.
+bool AttributesFromKind(unsigned char kind, std::string_view name, std::uint32_t& attributes) {
+  switch (kind) {
+    case DT_DIR:
+      attributes = kAttrDirectory;
+      break;
+    case DT_REG:
+      attributes = 0;
+      break;
+    case DT_FIFO:
+    case DT_SOCK:
+    case DT_CHR:
+    case DT_BLK:
+      attributes = 0x40;  // FILE_ATTRIBUTE_DEVICE, as AttributesOf has it
+      break;
+    default:
+      return false;  // a link, or a file system that does not say: look at it
+  }
+  if (name.size() > 1 && name[0] == '.' && !IsDotName(name)) attributes |= kAttrHidden;
+  if (attributes == 0) attributes = kAttrNormal;
+  return true;
+}
+
+template <typename Char>
+void FillFindData(const ListedEntry& entry, const std::string& name, BasicFindData<Char>& data) {
+  if (entry.described) {
+    FillFindData(entry.st, name, entry.attributes, data);
+    return;
+  }
+  data = BasicFindData<Char>{};
+  data.dwFileAttributes = entry.attributes;
+  data.dwReserved1 = kDetailsDeferred;
+  CopyName(name, data.cFileName);
+}
+
 // Reads on to the next entry that matches; false with the last error set when there is none.
 template <typename Char>
 bool NextMatch(Search& search, BasicFindData<Char>& data) {
+  if (search.replay) {
+    while (search.next < search.replay->entries.size()) {
+      const auto& [name, listed] = search.replay->entries[search.next++];
+      if (!MatchesPattern(search.pattern, name)) continue;
+      FillFindData(listed, name, data);
+      return true;
+    }
+    g_lastError = kErrorNoMoreFiles;
+    return false;
+  }
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(search.dir);
     if (entry == nullptr) {
       g_lastError = errno == 0 ? kErrorNoMoreFiles : CodeFromErrno(errno);
+      if (errno == 0 && (search.pattern == "*" || search.pattern == "*.*")) {
+        Listed().Complete(search.folder);
+      }
       return false;
     }
     const std::string name = entry->d_name;
     if (!MatchesPattern(search.pattern, name)) continue;
     if (const ListedEntry* known = Listed().Find(search.folder, name)) {
-      FillFindData(known->st, name, known->attributes, data);
+      FillFindData(*known, name, data);
       return true;
     }
-    ListedEntry listed{};
-    const int dirFd = dirfd(search.dir);
-    if (fstatat(dirFd, name.c_str(), &listed.st, AT_SYMLINK_NOFOLLOW) != 0) {
-      continue;  // removed since it was listed: the system would not list it either
+    ListedEntry listed;
+    if (!AttributesFromKind(entry->d_type, name, listed.attributes)) {
+      const int dirFd = dirfd(search.dir);
+      if (fstatat(dirFd, name.c_str(), &listed.st, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;  // removed since it was listed: the system would not list it either
+      }
+      const auto statTarget = [&](struct stat& target) {
+        return fstatat(dirFd, name.c_str(), &target, 0) == 0;
+      };
+      listed.attributes = AttributesOf(listed.st, name, statTarget);
+      listed.described = true;
     }
-    const auto statTarget = [&](struct stat& target) {
-      return fstatat(dirFd, name.c_str(), &target, 0) == 0;
-    };
-    listed.attributes = AttributesOf(listed.st, name, statTarget);
     Listed().Add(search.folder, name, listed);
-    FillFindData(listed.st, name, listed.attributes, data);
+    FillFindData(listed, name, data);
     return true;
   }
 }
@@ -504,11 +627,14 @@ SearchHandle EmulatedFindFirstFile(const std::string& spec, BasicFindData<Char>&
   auto search = std::make_unique<Search>();
   search->folder = folder;
   search->pattern = std::move(pattern);
-  const int folderFd = OpenLongPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  search->dir = folderFd < 0 ? nullptr : fdopendir(folderFd);
-  if (search->dir == nullptr && folderFd >= 0) close(folderFd);
-  Listed().Begin(folder);
-  if (search->dir == nullptr) {
+  search->replay = Listed().Replay(folder);
+  if (!search->replay) {
+    const int folderFd = OpenLongPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    search->dir = folderFd < 0 ? nullptr : fdopendir(folderFd);
+    if (search->dir == nullptr && folderFd >= 0) close(folderFd);
+    Listed().Begin(folder, search->dir == nullptr ? -1 : dirfd(search->dir));
+  }
+  if (search->dir == nullptr && !search->replay) {
     g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
     return kInvalidHandle;
   }
@@ -564,6 +690,33 @@ std::uint32_t EmulatedGetFileAttributes(const std::string& path) {
   if (!StatPath(path, st)) return kInvalidFileAttributes;
   const auto statTarget = [&](struct stat& target) { return StatLongPath(path, target) == 0; };
   return AttributesOf(st, BaseName(path), statTarget);
+}
+
+// The entry's full description: relative to the folder listed last when it is one of its
+// entries (the scan's and the walks' case), else by its path.
+int EmulatedGetFileAttributesEx(const std::string& path, FileAttributeData& data) {
+  struct stat st {};
+  const int folderFd = Listed().FolderFdOf(path);
+  bool ok = false;
+  if (folderFd >= 0) {
+    ok = fstatat(folderFd, path.c_str() + path.rfind('/') + 1, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!ok) g_lastError = errno == ENOENT ? kErrorFileNotFound : CodeFromErrno(errno);
+  } else {
+    ok = StatPath(path, st);
+  }
+  if (!ok) return 0;
+  const auto statTarget = [&](struct stat& target) { return StatLongPath(path, target) == 0; };
+  data.dwFileAttributes = AttributesOf(st, BaseName(path), statTarget);
+  data.ftCreationTime = ToFileTime(st.st_ctim);
+  data.ftLastAccessTime = ToFileTime(st.st_atim);
+  data.ftLastWriteTime = ToFileTime(st.st_mtim);
+  if ((data.dwFileAttributes & kAttrDirectory) == 0 && S_ISREG(st.st_mode)) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    data.nFileSizeHigh = static_cast<std::uint32_t>(size >> 32);
+    data.nFileSizeLow = static_cast<std::uint32_t>(size);
+  }
+  g_lastError = kErrorSuccess;
+  return 1;
 }
 
 template <typename Char>
@@ -675,6 +828,9 @@ SystemCalls NativeSystemCalls() {
   };
   calls.GetFileAttributesA = [](const char* path) {
     return EmulatedGetFileAttributes(NativePath(path));
+  };
+  calls.GetFileAttributesExW = [](const char16_t* path, FileAttributeData& data) {
+    return EmulatedGetFileAttributesEx(NativePath(path), data);
   };
   calls.GetShortPathNameW = [](const char16_t* path, char16_t* out, std::uint32_t size) {
     return EmulatedGetShortPathName(path, NativePath(path), out, size);

@@ -1,6 +1,8 @@
 // The seam's bookkeeping: which calls are in force, the saved last error, and text encodings.
 #include "platform/system_calls.h"
 
+#include <algorithm>
+
 #include <utility>
 
 namespace crateline::platform {
@@ -90,7 +92,12 @@ std::uint32_t SavedSystemError() {
 // UTF-8 becomes the lone low surrogate U+DC00 + byte, and turns back into that byte on the way
 // out, so every name survives the trip through the wide functions unchanged.
 std::u16string Utf8ToUtf16(const std::string& text) {
-  // Never more code units than bytes; file names are mostly ASCII, which takes the short way.
+  // File names and paths are mostly ASCII, which is widened in one go.
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::u16string(text.begin(), text.end());
+  }
+  // Never more code units than bytes.
   std::u16string out(text.size(), u'\0');
   char16_t* put = out.data();
   for (std::size_t i = 0; i < text.size();) {
@@ -119,7 +126,14 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return out;
 }
 
-std::string Utf16ToUtf8(const std::u16string& text) {
+std::string Utf16ToUtf8(std::u16string_view text) {
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
+    std::string ascii;
+    ascii.resize(text.size());
+    std::transform(text.begin(), text.end(), ascii.begin(),
+                   [](char16_t c) { return static_cast<char>(c); });
+    return ascii;
+  }
   std::string out(text.size() * 3, '\0');  // the most one code unit can take
   char* put = out.data();
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -199,6 +213,10 @@ std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* shortPath, std::
 std::uint32_t GetShortPathNameA(const char* path, char* shortPath, std::uint32_t size) {
   return Saved(Calls().GetShortPathNameA(path, shortPath, size));
 }
+int GetFileAttributesExW(const char16_t* path, FileAttributeData& data) {
+  return Saved(Calls().GetFileAttributesExW(path, data));
+}
+
 std::uint32_t GetCompressedFileSizeW(const char16_t* path, std::uint32_t* high) {
   return Saved(Calls().GetCompressedFileSizeW(path, high));
 }

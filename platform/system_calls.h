@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/win32_types.h"
 
@@ -47,6 +48,7 @@ struct SystemCalls {
   std::function<int(SearchHandle search)> FindClose;
   std::function<std::uint32_t(const char16_t* path)> GetFileAttributesW;
   std::function<std::uint32_t(const char* path)> GetFileAttributesA;
+  std::function<int(const char16_t* path, FileAttributeData& data)> GetFileAttributesExW;
   std::function<std::uint32_t(const char16_t* path, char16_t* shortPath, std::uint32_t size)>
       GetShortPathNameW;
   std::function<std::uint32_t(const char* path, char* shortPath, std::uint32_t size)>
@@ -83,7 +85,7 @@ std::uint32_t SavedSystemError();
 // Converts between UTF-8 (the program's text) and the system's encodings. Text that the ANSI
 // code page cannot hold becomes '?', as the system's own conversion does by default.
 std::u16string Utf8ToUtf16(const std::string& text);
-std::string Utf16ToUtf8(const std::u16string& text);
+std::string Utf16ToUtf8(std::u16string_view text);
 std::string Utf8ToAnsi(const std::string& text);
 std::string AnsiToUtf8(const std::string& text);
 
@@ -107,6 +109,7 @@ int FindNextFileA(SearchHandle search, FindDataA& data);
 int FindClose(SearchHandle search);
 std::uint32_t GetFileAttributesW(const char16_t* path);
 std::uint32_t GetFileAttributesA(const char* path);
+int GetFileAttributesExW(const char16_t* path, FileAttributeData& data);
 std::uint32_t GetShortPathNameW(const char16_t* path, char16_t* shortPath, std::uint32_t size);
 std::uint32_t GetShortPathNameA(const char* path, char* shortPath, std::uint32_t size);
 std::uint32_t GetCompressedFileSizeW(const char16_t* path, std::uint32_t* high);

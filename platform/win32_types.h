@@ -76,7 +76,7 @@ struct SystemTime {
   std::uint16_t wMilliseconds = 0;
 };
 
-// WIN32_FIND_DATAW and WIN32_FIND_DATAA; of the reserved words only the reparse tag is kept.
+// WIN32_FIND_DATAW and WIN32_FIND_DATAA.
 template <typename Char>
 struct BasicFindData {
   std::uint32_t dwFileAttributes = 0;
@@ -86,8 +86,23 @@ struct BasicFindData {
   std::uint32_t nFileSizeHigh = 0;
   std::uint32_t nFileSizeLow = 0;
   std::uint32_t dwReserved0 = 0;  // the reparse tag, when the reparse-point bit is set
+  // Reserved on Windows. The emulation elsewhere sets kDetailsDeferred here when it took the
+  // entry from the folder's listing alone: times, sizes and the read-only bit are then to be
+  // asked for (GetFileAttributesExW), as they cost a stat of the entry there.
+  std::uint32_t dwReserved1 = 0;
   Char cFileName[kMaxPath] = {};
   Char cAlternateFileName[14] = {};
+};
+inline constexpr std::uint32_t kDetailsDeferred = 0x43524C44u;
+
+// WIN32_FILE_ATTRIBUTE_DATA: what GetFileAttributesExW (GetFileExInfoStandard) tells.
+struct FileAttributeData {
+  std::uint32_t dwFileAttributes = 0;
+  FileTime ftCreationTime;
+  FileTime ftLastAccessTime;
+  FileTime ftLastWriteTime;
+  std::uint32_t nFileSizeHigh = 0;
+  std::uint32_t nFileSizeLow = 0;
 };
 using FindDataW = BasicFindData<char16_t>;
 using FindDataA = BasicFindData<char>;

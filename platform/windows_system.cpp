@@ -156,6 +156,22 @@ SystemCalls NativeSystemCalls() {
   calls.GetFileAttributesA = [](const char* path) {
     return static_cast<std::uint32_t>(::GetFileAttributesA(path));
   };
+  calls.GetFileAttributesExW = [](const char16_t* path, FileAttributeData& data) {
+    WIN32_FILE_ATTRIBUTE_DATA system{};
+    const BOOL ok = ::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &system);
+    if (ok) {
+      data.dwFileAttributes = system.dwFileAttributes;
+      data.ftCreationTime = {system.ftCreationTime.dwLowDateTime,
+                             system.ftCreationTime.dwHighDateTime};
+      data.ftLastAccessTime = {system.ftLastAccessTime.dwLowDateTime,
+                               system.ftLastAccessTime.dwHighDateTime};
+      data.ftLastWriteTime = {system.ftLastWriteTime.dwLowDateTime,
+                              system.ftLastWriteTime.dwHighDateTime};
+      data.nFileSizeHigh = system.nFileSizeHigh;
+      data.nFileSizeLow = system.nFileSizeLow;
+    }
+    return static_cast<int>(ok);
+  };
   calls.GetShortPathNameW = [](const char16_t* path, char16_t* out, std::uint32_t size) {
     return static_cast<std::uint32_t>(::GetShortPathNameW(Wide(path), Wide(out), size));
   };

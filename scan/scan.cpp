@@ -55,13 +55,20 @@ std::vector<std::string> ScanOneFolder(const std::string& folder, const std::str
                                        std::int32_t& messageCounter, std::int32_t& folderCounter,
                                        const CaptionSink& setCaption) {
   std::vector<std::string> subfolders;
+  // One path buffer for every entry of the folder: its capacity is kept from one to the next.
+  std::string path = folder;
+  const auto pathOf = [&](const std::string& name) -> const std::string& {
+    path.resize(folder.size());
+    path += name;
+    return path;
+  };
   ForEachEntry(
       folder + "*",
       [&](const SearchRecord& entry) {
         const std::string& name = entry.EntryName;
         if (IsDotName(name)) return;
         PumpEvents();
-        const std::uint32_t attributes = GetEntryAttributes(folder + name);
+        const std::uint32_t attributes = GetEntryAttributes(pathOf(name));
         if ((attributes & platform::kAttrDirectory) == 0) return;
         const bool unreadable = attributes == platform::kInvalidFileAttributes;
         if (!unreadable && IsLink(attributes, entry.ReparseTag)) return;
@@ -75,11 +82,12 @@ std::vector<std::string> ScanOneFolder(const std::string& folder, const std::str
       folder + pattern,
       [&](const SearchRecord& entry) {
         const std::string& name = entry.EntryName;
-        const std::uint32_t attributes = GetEntryAttributes(folder + name);
+        const std::uint32_t attributes = GetEntryAttributes(pathOf(name));
         if (IsDotName(name) || (attributes & platform::kAttrDirectory) != 0) return;
         PumpEvents();
         if (!QueuedMessages) QueuedMessages.emplace();
-        QueuedMessages->Add(util::CounterKey(messageCounter), folder + name);
+        // The counter only grows: its keys are new, and need no look-up to be sure of it.
+        QueuedMessages->AddNew(util::CounterKey(messageCounter), pathOf(name));
         if (setCaption) {
           setCaption(std::to_string(messageCounter) + " Messages Queued for Conversion.");
         }

@@ -24,19 +24,56 @@ std::string TextOf(const char* units, std::size_t count) {
   return AnsiToUtf8(std::string(units, std::find(units, units + count, '\0')));
 }
 
-// The entry the system just described becomes the record's current entry.
+// The entry the system just described becomes the record's current entry; its short name,
+// times and sizes are kept as the system gave them, to be read when asked for.
 template <typename Char>
 void FillCurrentEntry(const BasicFindData<Char>& data, SearchRecord& record) {
   record.EntryName = TextOf(data.cFileName, std::size(data.cFileName));
-  record.ShortName = TextOf(data.cAlternateFileName, std::size(data.cAlternateFileName));
-  FillEntryNames(record);
+  record.Extension = ExtensionOf(record.EntryName);
+  record.FullPath = record.ParentPath + record.EntryName;
   record.Attributes = data.dwFileAttributes;
   record.ReparseTag = (data.dwFileAttributes & kAttrReparsePoint) != 0 ? data.dwReserved0 : 0;
   SetEntryKind(record);
-  ConvertFileTime(data.ftCreationTime, record.Created);
-  ConvertFileTime(data.ftLastAccessTime, record.LastAccessed);
-  ConvertFileTime(data.ftLastWriteTime, record.LastWritten);
-  FillEntrySizes(data.nFileSizeLow, data.nFileSizeHigh, record);
+  SearchRecord::SystemEntry& system = record.System;
+  system.created = data.ftCreationTime;
+  system.accessed = data.ftLastAccessTime;
+  system.written = data.ftLastWriteTime;
+  system.sizeLow = data.nFileSizeLow;
+  system.sizeHigh = data.nFileSizeHigh;
+  system.shortName = data.cAlternateFileName[0] == 0
+                         ? std::string()
+                         : TextOf(data.cAlternateFileName, std::size(data.cAlternateFileName));
+#ifdef _WIN32
+  system.deferred = false;  // reserved there: Windows lists every detail
+#else
+  system.deferred = data.dwReserved1 == kDetailsDeferred;
+#endif
+  record.details = {};
+}
+
+// Times and sizes of the current entry, asked of the system when its listing left them out.
+void ReadDetails(const SearchRecord& record) {
+  SearchRecord::Details& details = record.details;
+  if (details.times && details.sizes) return;
+  SearchRecord::SystemEntry& system = const_cast<SearchRecord&>(record).System;
+  if (system.deferred) {
+    FileAttributeData data;
+    if (os::GetFileAttributesExW(MakeLongPathBuffer(record.FullPath).c_str(), data) != 0) {
+      system.created = data.ftCreationTime;
+      system.accessed = data.ftLastAccessTime;
+      system.written = data.ftLastWriteTime;
+      system.sizeLow = data.nFileSizeLow;
+      system.sizeHigh = data.nFileSizeHigh;
+    }
+    system.deferred = false;  // gone meanwhile: it is described as empty
+  }
+  if (!details.times) {
+    ConvertFileTime(system.created, details.Created);
+    ConvertFileTime(system.accessed, details.LastAccessed);
+    ConvertFileTime(system.written, details.LastWritten);
+    details.times = true;
+  }
+  if (!details.sizes) FillEntrySizes(system.sizeLow, system.sizeHigh, record);
 }
 
 // After a failed step: the end of the listing is no failure, anything else is.
@@ -99,21 +136,58 @@ std::string ExtensionOf(const std::string& name) {
 void FillEntryNames(SearchRecord& record, char separator) {
   record.Extension = ExtensionOf(record.EntryName);
   record.FullPath = record.ParentPath + record.EntryName;
-  if (!record.ShortName.empty()) return;
+  FillShortName(record, separator);
+}
+
+void FillShortName(const SearchRecord& record, char separator) {
+  std::string& shortName = record.details.ShortName;
+  record.details.names = true;
+  shortName = record.System.shortName;
+  if (!shortName.empty()) return;
   if (HasGetShortPathNameW) {
     // The system writes its answer over the path it was given; on failure the path stays,
     // and its last component is the entry's own name.
     std::u16string buffer = MakeLongPathBuffer(record.FullPath);
     os::GetShortPathNameW(buffer.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-    record.ShortName = AfterLastSeparator(Utf16ToUtf8(TrimAtNull(buffer)), separator);
+    shortName = AfterLastSeparator(Utf16ToUtf8(TrimAtNull(buffer)), separator);
   } else if (HasGetShortPathNameA) {
     const std::string path = Utf8ToAnsi(record.FullPath);
     std::string buffer(path.size() + 1, '\0');
     os::GetShortPathNameA(path.c_str(), buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-    record.ShortName = AfterLastSeparator(AnsiToUtf8(TrimAtNull(buffer)), separator);
+    shortName = AfterLastSeparator(AnsiToUtf8(TrimAtNull(buffer)), separator);
   } else {
-    record.ShortName = record.EntryName;
+    shortName = record.EntryName;
   }
+}
+
+const std::string& SearchRecord::ShortName() const {
+  if (!details.names) FillShortName(*this);
+  return details.ShortName;
+}
+
+const EntryTime& SearchRecord::Created() const {
+  ReadDetails(*this);
+  return details.Created;
+}
+
+const EntryTime& SearchRecord::LastAccessed() const {
+  ReadDetails(*this);
+  return details.LastAccessed;
+}
+
+const EntryTime& SearchRecord::LastWritten() const {
+  ReadDetails(*this);
+  return details.LastWritten;
+}
+
+std::uint64_t SearchRecord::Size() const {
+  ReadDetails(*this);
+  return details.Size;
+}
+
+std::uint64_t SearchRecord::CompressedSize() const {
+  ReadDetails(*this);
+  return details.CompressedSize;
 }
 
 void SetEntryKind(SearchRecord& record) {
@@ -128,22 +202,25 @@ void ConvertFileTime(const FileTime& time, EntryTime& out) {
   out.Ticks = MakeLargeNumber(time.dwLowDateTime, time.dwHighDateTime);
 }
 
-void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, SearchRecord& record) {
+void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, const SearchRecord& record) {
+  SearchRecord::Details& details = record.details;
+  details.sizes = true;
   if ((record.Attributes & kAttrDirectory) != 0) {
-    record.Size = record.CompressedSize = 0;
+    details.Size = details.CompressedSize = 0;
     return;
   }
-  record.Size = MakeLargeNumber(sizeLow, sizeHigh);
+  details.Size = MakeLargeNumber(sizeLow, sizeHigh);
   if ((record.Attributes & kAttrCompressed) != 0) {
     GetEntryCompressedSize(record);
   } else {
-    record.CompressedSize = record.Size;
+    details.CompressedSize = details.Size;
   }
 }
 
-std::uint64_t GetEntryCompressedSize(SearchRecord& record) {
+std::uint64_t GetEntryCompressedSize(const SearchRecord& record) {
   EnsureApiSupport();
-  record.CompressedSize = record.Size;
+  SearchRecord::Details& details = record.details;
+  details.CompressedSize = details.Size;
   std::uint32_t high = 0;
   if (HasGetCompressedFileSizeW) {
     const std::u16string path = MakeLongPathBuffer(record.FullPath);
@@ -153,15 +230,15 @@ std::uint64_t GetEntryCompressedSize(SearchRecord& record) {
       HasGetCompressedFileSizeW = false;  // for the rest of the run; try the narrow one
       return GetEntryCompressedSize(record);
     }
-    if (error == 0) record.CompressedSize = MakeLargeNumber(low, high);
+    if (error == 0) details.CompressedSize = MakeLargeNumber(low, high);
   } else if (HasGetCompressedFileSizeA) {
     const std::uint32_t low =
         os::GetCompressedFileSizeA(Utf8ToAnsi(record.FullPath).c_str(), &high);
     if (low != kInvalidFileSize || SavedSystemError() == 0) {
-      record.CompressedSize = MakeLargeNumber(low, high);
+      details.CompressedSize = MakeLargeNumber(low, high);
     }
   }
-  return record.CompressedSize;
+  return details.CompressedSize;
 }
 
 SearchHandle FindFirstEntry(const std::string& searchSpec, SearchRecord& record) {
@@ -236,9 +313,15 @@ bool CloseEntrySearch(SearchRecord& record) {
 
 std::uint32_t GetEntryAttributes(const std::string& path) {
   EnsureApiSupport();
-  const std::uint32_t attributes = HasGetFileAttributesW
-                                       ? os::GetFileAttributesW(MakeLongPathBuffer(path).c_str())
-                                       : os::GetFileAttributesA(Utf8ToAnsi(path).c_str());
+  // The scan asks this of every entry: one buffer serves every call of the thread.
+  thread_local std::u16string buffer;
+  std::uint32_t attributes = 0;
+  if (HasGetFileAttributesW) {
+    buffer = MakeLongPathBuffer(path);
+    attributes = os::GetFileAttributesW(buffer.c_str());
+  } else {
+    attributes = os::GetFileAttributesA(Utf8ToAnsi(path).c_str());
+  }
   if (attributes == kInvalidFileAttributes) {
     CaptureApiError("", "");
   } else {

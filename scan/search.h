@@ -7,6 +7,11 @@
 // closes the search); a caller that stops early calls CloseEntrySearch. Failures are reported
 // through the results, the record's Found/Failed/ErrorCode and platform::LastApiError; the end
 // of a listing (error 18) is never a failure. Nothing here shows a message or throws.
+//
+// An entry's short name, times and sizes are read when first asked for (ShortName(), Size(),
+// ...), not with the listing: on Windows they come with it anyway, but elsewhere each costs a
+// call per entry (a stat, a short-name query) that a walk reading only names and kinds, as the
+// scan does, never needs to pay. What they answer is the same either way.
 #pragma once
 
 #include <cstdint>
@@ -42,17 +47,35 @@ struct SearchRecord {
   std::string FullPath;    // ParentPath + EntryName
   std::string ParentPath;  // folder part of SearchSpec, with its final separator
   std::string EntryName;
-  std::string ShortName;  // 8.3 name, or the name itself where the volume keeps none
   std::string Extension;  // after the last "."; empty without one
   std::uint32_t Attributes = 0;
   std::uint32_t ReparseTag = 0;  // with the reparse-point bit: what kind of reparse point
   bool IsFolder = false;
   bool IsFile = false;
-  EntryTime Created;
-  EntryTime LastAccessed;
-  EntryTime LastWritten;
-  std::uint64_t Size = 0;            // 0 for a folder
-  std::uint64_t CompressedSize = 0;  // space taken on a compressing volume; 0 for a folder
+
+  // Read when first asked for.
+  const std::string& ShortName() const;  // 8.3 name, or the name itself where the volume keeps none
+  const EntryTime& Created() const;
+  const EntryTime& LastAccessed() const;
+  const EntryTime& LastWritten() const;
+  std::uint64_t Size() const;            // 0 for a folder
+  std::uint64_t CompressedSize() const;  // space taken on a compressing volume; 0 for a folder
+
+  // What the system said of the current entry, kept for the reads above.
+  struct SystemEntry {
+    platform::FileTime created, accessed, written;
+    std::uint32_t sizeLow = 0, sizeHigh = 0;
+    std::string shortName;  // cAlternateFileName; empty when the system gave none
+    bool deferred = false;  // times and sizes are still to be asked of the system
+  } System;
+  // The answers, once read (or set by FillEntryNames and FillEntrySizes).
+  struct Details {
+    std::string ShortName;
+    EntryTime Created, LastAccessed, LastWritten;
+    std::uint64_t Size = 0, CompressedSize = 0;
+    bool names = false, times = false, sizes = false;
+  };
+  mutable Details details;
 };
 
 // Starts a listing; returns -1 when nothing could be listed, 0 for an ftp URL (no search is
@@ -78,13 +101,15 @@ void SplitSearchPath(const std::string& searchSpec, SearchRecord& record,
 
 // Sets Extension, FullPath and, when missing, ShortName.
 void FillEntryNames(SearchRecord& record, char separator = kSeparator);
+// Sets ShortName: the system's short name, else the short form of FullPath the system gives.
+void FillShortName(const SearchRecord& record, char separator = kSeparator);
 
 std::string ExtensionOf(const std::string& name);
 
 void SetEntryKind(SearchRecord& record);
 void ConvertFileTime(const platform::FileTime& time, EntryTime& out);
-void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, SearchRecord& record);
-std::uint64_t GetEntryCompressedSize(SearchRecord& record);
+void FillEntrySizes(std::uint32_t sizeLow, std::uint32_t sizeHigh, const SearchRecord& record);
+std::uint64_t GetEntryCompressedSize(const SearchRecord& record);
 
 // Whether an entry is a symbolic link or a junction (not a cloud placeholder or a deduplicated
 // file, which carry the reparse-point bit too but hold the entry itself).

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <set>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/system_calls.h"
@@ -51,6 +54,23 @@ TEST(PosixSearch, PatternsMatchLikeTheFindFunctions) {
   EXPECT_EQ(List(dir.folder() + "*").count(".."), 1u);
   EXPECT_EQ(List(dir.folder() + "*.*").size(), 7u);  // with . and ..
   EXPECT_EQ(List(dir.folder() + "NOTE.TXT"), (std::set<std::string>{"note.txt"}));
+}
+
+// A folder listed whole is listed again from memory moments later (the scan lists each folder
+// twice), but never once it has changed. Served from memory only for a folder that did not
+// change in the last seconds, so this test waits for that.
+TEST(PosixSearch, AListingAgainIsTheSameAndSeesChanges) {
+  testing::TempDir dir;
+  dir.Write("a.eml");
+  dir.Write("b.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  const auto first = List(dir.folder() + "*");
+  EXPECT_EQ(List(dir.folder() + "*"), first);
+  EXPECT_EQ(List(dir.folder() + "*.eml"), (std::set<std::string>{"a.eml"}));
+  dir.Write("c.eml");
+  EXPECT_EQ(List(dir.folder() + "*.eml"), (std::set<std::string>{"a.eml", "c.eml"}));
+  std::filesystem::remove(dir.path() / "a.eml");
+  EXPECT_EQ(List(dir.folder() + "*.eml"), (std::set<std::string>{"c.eml"}));
 }
 
 TEST(PosixSearch, FailuresCarryWindowsCodes) {
@@ -103,15 +123,20 @@ TEST(PosixFindData, SizesTimesAndNames) {
   const SearchHandle h = os::FindFirstFileW(path.c_str(), data);
   ASSERT_NE(h, kInvalidHandle);
   os::FindClose(h);
-  EXPECT_EQ(data.nFileSizeLow, 1234u);
-  EXPECT_EQ(data.nFileSizeHigh, 0u);
   EXPECT_EQ(std::u16string(data.cFileName), u"size.eml");
   EXPECT_EQ(data.cAlternateFileName[0], u'\0');
-  const std::uint64_t ticks = (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                              data.ftLastWriteTime.dwLowDateTime;
+  // The listing gives the kind; the rest is deferred to a query of the entry itself.
+  EXPECT_EQ(data.dwReserved1, kDetailsDeferred);
+  EXPECT_EQ(data.dwFileAttributes, kAttrNormal);
+  FileAttributeData details;
+  ASSERT_EQ(os::GetFileAttributesExW(path.c_str(), details), 1);
+  EXPECT_EQ(details.nFileSizeLow, 1234u);
+  EXPECT_EQ(details.nFileSizeHigh, 0u);
+  const std::uint64_t ticks = (std::uint64_t{details.ftLastWriteTime.dwHighDateTime} << 32) |
+                              details.ftLastWriteTime.dwLowDateTime;
   EXPECT_EQ(ticks, 125911584000000000ull + 5000000ull);
   SystemTime st;
-  ASSERT_EQ(os::FileTimeToSystemTime(data.ftLastWriteTime, st), 1);
+  ASSERT_EQ(os::FileTimeToSystemTime(details.ftLastWriteTime, st), 1);
   EXPECT_EQ(st.wYear, 2000);
   EXPECT_EQ(st.wMonth, 1);
   EXPECT_EQ(st.wDay, 1);

@@ -60,12 +60,12 @@ TEST(SearchText, NumbersAndExtensions) {
   SearchRecord r;
   r.Attributes = kAttrNormal;
   FillEntrySizes(705032704u, 1u, r);
-  EXPECT_EQ(r.Size, 5000000000ull);
-  EXPECT_EQ(r.CompressedSize, 5000000000ull);
+  EXPECT_EQ(r.Size(), 5000000000ull);
+  EXPECT_EQ(r.CompressedSize(), 5000000000ull);
   r.Attributes = kAttrDirectory;
   FillEntrySizes(705032704u, 1u, r);
-  EXPECT_EQ(r.Size, 0u);
-  EXPECT_EQ(r.CompressedSize, 0u);
+  EXPECT_EQ(r.Size(), 0u);
+  EXPECT_EQ(r.CompressedSize(), 0u);
 }
 
 TEST_F(SearchTest, NothingListedWhenThePatternMatchesNothing) {
@@ -104,18 +104,18 @@ TEST_F(SearchTest, ListingToTheEndClosesOnceAndDescribesEntries) {
     LastApiError = 5;  // and so does the next step
     EXPECT_TRUE(r.Found);
     EXPECT_EQ(r.FullPath, dir_.folder() + r.EntryName);
-    EXPECT_EQ(r.ShortName, r.EntryName);  // no 8.3 names here
+    EXPECT_EQ(r.ShortName(), r.EntryName);  // no 8.3 names here
     if (r.EntryName == "a.eml") {
       EXPECT_TRUE(r.IsFile);
       EXPECT_EQ(r.Extension, "eml");
-      EXPECT_EQ(r.Size, 100u);
-      EXPECT_EQ(r.CompressedSize, 100u);
-      EXPECT_FALSE(r.LastWritten.Failed);
-      EXPECT_GE(r.LastWritten.Stamp.Year, 2020);
+      EXPECT_EQ(r.Size(), 100u);
+      EXPECT_EQ(r.CompressedSize(), 100u);
+      EXPECT_FALSE(r.LastWritten().Failed);
+      EXPECT_GE(r.LastWritten().Stamp.Year, 2020);
     } else if (r.EntryName == "sub") {
       EXPECT_TRUE(r.IsFolder);
       EXPECT_FALSE(r.IsFile);
-      EXPECT_EQ(r.Size, 0u);
+      EXPECT_EQ(r.Size(), 0u);
     }
   } while (FindNextEntry(r));
   EXPECT_EQ(entries, 4);  // ., .., a.eml, sub
@@ -203,9 +203,9 @@ TEST_F(SearchTest, TheFirstSearchOfARunIsWideAndNarrowFollowsTheFlags) {
   EXPECT_EQ(narrow, 1);
   EXPECT_EQ(r.EntryName, "caf\xc3\xa9.eml");
 #ifdef _WIN32
-  EXPECT_FALSE(r.ShortName.empty());  // the volume's own 8.3 name
+  EXPECT_FALSE(r.ShortName().empty());  // the volume's own 8.3 name
 #else
-  EXPECT_EQ(r.ShortName, "caf\xc3\xa9.eml");  // no 8.3 names here: the name itself
+  EXPECT_EQ(r.ShortName(), "caf\xc3\xa9.eml");  // no 8.3 names here: the name itself
 #endif
   CloseEntrySearch(r);
   EXPECT_NE(GetEntryAttributes(dir_.folder() + "caf\xc3\xa9.eml"), kInvalidFileAttributes);
@@ -241,7 +241,7 @@ TEST_F(SearchTest, CompressedSizeQueries) {
     SearchRecord r;
     EXPECT_NE(FindFirstEntry(file.string(), r), kInvalidHandle);
     CloseEntrySearch(r);
-    return r.CompressedSize;
+    return r.CompressedSize();
   };
 
   EXPECT_EQ(compressedSize(), MakeLargeNumber(0xFFFFFFFFu, 2));  // all ones, but no error
