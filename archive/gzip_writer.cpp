@@ -1,5 +1,7 @@
 #include "archive/gzip_writer.h"
 
+#include "archive/deflate_blocks.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -84,7 +86,8 @@ class IsalCompressor final : public ChunkCompressor {
   explicit IsalCompressor(int level) : level_(level) {
     static constexpr std::size_t kLevelBuffer[] = {0, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
                                                    ISAL_DEF_LVL3_DEFAULT};
-    levelBuffer_.resize(kLevelBuffer[level]);
+    level_ = std::clamp(level, 0, 3);
+    levelBuffer_.resize(kLevelBuffer[level_]);
   }
 
   std::string Compress(const std::string& dictionary, const std::string& data) override {
@@ -126,17 +129,13 @@ class IsalCompressor final : public ChunkCompressor {
 // libdeflate compresses a whole buffer into a complete stream, its last block marked final and
 // its last byte padded. To chain such streams, the final bit of the last block is cleared and an
 // empty stored block brings the end to a byte boundary. Where the last block begins is found by
-// letting zlib walk the stream block by block.
+// walking the stream's blocks (deflate_blocks.h), which decompresses nothing.
 class LibdeflateCompressor final : public ChunkCompressor {
  public:
   explicit LibdeflateCompressor(int level) : compressor_(libdeflate_alloc_compressor(level)) {
     if (compressor_ == nullptr) throw std::runtime_error("the compressor could not be set up");
-    if (inflateInit2(&walker_, -15) != Z_OK) throw std::runtime_error("zlib could not be set up");
   }
-  ~LibdeflateCompressor() override {
-    libdeflate_free_compressor(compressor_);
-    inflateEnd(&walker_);
-  }
+  ~LibdeflateCompressor() override { libdeflate_free_compressor(compressor_); }
 
   std::string Compress(const std::string& /*dictionary*/, const std::string& data) override {
     std::string out(libdeflate_deflate_compress_bound(compressor_, data.size()) + 8, '\0');
@@ -144,39 +143,20 @@ class LibdeflateCompressor final : public ChunkCompressor {
         libdeflate_deflate_compress(compressor_, data.data(), data.size(), out.data(), out.size());
     if (size == 0) throw std::runtime_error("compression failed");
     out.resize(size);
-    MakeNonFinal(out, data.size());
+    MakeNonFinal(out);
     return out;
   }
 
  private:
-  void MakeNonFinal(std::string& stream, std::size_t expectedSize) {
-    inflateReset(&walker_);
-    walker_.next_in = reinterpret_cast<Bytef*>(stream.data());
-    walker_.avail_in = static_cast<uInt>(stream.size());
-    std::uint64_t lastHeaderBit = 0;  // the first block starts at bit 0
-    std::size_t produced = 0;
-    int unusedBits = 0;
-    for (;;) {
-      walker_.next_out = scratch_;
-      walker_.avail_out = sizeof scratch_;
-      const int status = inflate(&walker_, Z_BLOCK);
-      produced += sizeof scratch_ - walker_.avail_out;
-      if (status == Z_STREAM_END) break;
-      if (status != Z_OK && status != Z_BUF_ERROR) throw std::runtime_error("compression failed");
-      // At a block boundary (128): after a block that was not the last (no 64), the next
-      // block's header starts here; after the last one, the rest of the byte is padding.
-      if ((walker_.data_type & 128) != 0) {
-        if ((walker_.data_type & 64) == 0) {
-          const std::size_t consumed = stream.size() - walker_.avail_in;
-          lastHeaderBit = consumed * 8 - static_cast<std::uint64_t>(walker_.data_type & 7);
-        } else {
-          unusedBits = walker_.data_type & 7;
-        }
-      }
-    }
-    if (produced != expectedSize) throw std::runtime_error("compression failed");
+  static void MakeNonFinal(std::string& stream) {
+    const auto end =
+        FindDeflateEnd(reinterpret_cast<const unsigned char*>(stream.data()), stream.size());
+    if (!end) throw std::runtime_error("compression failed");
+    const std::uint64_t lastHeaderBit = end->lastHeaderBit;
+    const int unusedBits = static_cast<int>((8 - end->endBit % 8) % 8);
+    stream.resize(static_cast<std::size_t>((end->endBit + 7) / 8));
     stream[lastHeaderBit / 8] &= static_cast<char>(~(1u << (lastHeaderBit % 8)));
-    stream.back() &= static_cast<char>((1u << (8 - unusedBits)) - 1);  // padding bits to zero
+    if (unusedBits > 0) stream.back() &= static_cast<char>((1u << (8 - unusedBits)) - 1);
     // An empty stored block: three header bits of zero (in the padding when it has room), then
     // the lengths 0 and ~0 on the next byte boundary.
     if (unusedBits < 3) stream.push_back('\0');
@@ -184,56 +164,55 @@ class LibdeflateCompressor final : public ChunkCompressor {
   }
 
   libdeflate_compressor* compressor_;
-  z_stream walker_{};
-  unsigned char scratch_[64 * 1024];
 };
 #endif
 
-struct Backend {
-  enum Kind { kZlib, kIsal, kLibdeflate } kind;
-  int level;
-  std::size_t chunkSize;
-  bool usesDictionary;
-};
+using Backend = GzipSettings;
 
-// Measured on a mailbox of text, HTML and attachments against gzip -6: libdeflate level 1 in
-// 1 MiB chunks is 2.2% larger at about 11 times tar czf's speed on two cores (level 2 is as
-// small as gzip -6, but only 8 times as fast, too close to the goal on a busy machine; ISA-L
-// level 3 was 4.6% larger); level 6 is within 0.1% of libdeflate's level 9 at twice its
-// speed; ISA-L level 1 is the fastest of all, a few per cent larger again. zlib, with a dictionary
-// as pigz does it, stands in where those are missing.
+// Chosen by bench/gzip_sweep.cpp on a 1,089 MiB tar of the benchmark mailbox (text, HTML and
+// base64 attachments), two threads, sizes against gzip -6:
+//   ISA-L levels 1-3, 128 KiB-4 MiB chunks, primed or not: 1.05-1.07 times, 1.2-1.5 s
+//   libdeflate level 1, 1 MiB chunks: 1.022 times, 3.9 s (4 MiB: the same)
+//   libdeflate level 2: 0.997 times, 5.6 s; level 4: 0.990, 6.3 s
+//   libdeflate level 6: 0.984 times, 8.8 s; level 8: 0.984, 11.5 s
+//   zlib level 6 primed, as pigz does it: 0.993 times, 22.9 s
+// Default takes libdeflate level 1, the fastest within 3% of gzip's size (ISA-L is faster still
+// but never within 5%); best takes level 6, the smallest, level 8 saving nothing for a third
+// more time; fast takes ISA-L level 1 for those who trade 6% of size for the speed of the disk.
+// zlib, primed as pigz does it, stands in where those libraries are missing.
 Backend ChooseBackend(CompressionLevel level) {
+  using B = Backend::Backend;
   switch (level) {
     case CompressionLevel::kFast:
 #ifdef CRATELINE_HAVE_ISAL
-      return {Backend::kIsal, 1, 128 * 1024, true};
+      return {B::kIsal, 1, 128 * 1024, true};
 #else
-      return {Backend::kZlib, 1, 128 * 1024, true};
+      return {B::kZlib, 1, 128 * 1024, true};
 #endif
     case CompressionLevel::kDefault:
 #ifdef CRATELINE_HAVE_LIBDEFLATE
-      return {Backend::kLibdeflate, 1, 1024 * 1024, false};
+      return {B::kLibdeflate, 1, 1024 * 1024, false};
 #else
-      return {Backend::kZlib, 6, 128 * 1024, true};
+      return {B::kZlib, 6, 128 * 1024, true};
 #endif
     case CompressionLevel::kBest:
 #ifdef CRATELINE_HAVE_LIBDEFLATE
-      return {Backend::kLibdeflate, 6, 1024 * 1024, false};
+      return {B::kLibdeflate, 6, 1024 * 1024, false};
 #else
-      return {Backend::kZlib, 9, 128 * 1024, true};
+      return {B::kZlib, 9, 128 * 1024, true};
 #endif
   }
-  return {Backend::kZlib, 6, 128 * 1024, true};
+  return {B::kZlib, 6, 128 * 1024, true};
 }
 
 std::unique_ptr<ChunkCompressor> MakeCompressor(const Backend& backend) {
-  switch (backend.kind) {
+  switch (backend.backend) {
 #ifdef CRATELINE_HAVE_ISAL
-    case Backend::kIsal:
+    case Backend::Backend::kIsal:
       return std::make_unique<IsalCompressor>(backend.level);
 #endif
 #ifdef CRATELINE_HAVE_LIBDEFLATE
-    case Backend::kLibdeflate:
+    case Backend::Backend::kLibdeflate:
       return std::make_unique<LibdeflateCompressor>(backend.level);
 #endif
     default:
@@ -266,10 +245,30 @@ bool ParseCompressionLevel(const std::string& text, CompressionLevel& level) {
 
 std::string DescribeCompression(CompressionLevel level) {
   const Backend b = ChooseBackend(level);
-  const char* name = b.kind == Backend::kIsal         ? "ISA-L"
-                     : b.kind == Backend::kLibdeflate ? "libdeflate"
-                                                      : "zlib";
+  const char* name = b.backend == Backend::Backend::kIsal         ? "ISA-L"
+                     : b.backend == Backend::Backend::kLibdeflate ? "libdeflate"
+                                                                  : "zlib";
   return std::string(name) + " level " + std::to_string(b.level);
+}
+
+GzipSettings SettingsFor(CompressionLevel level) {
+  return ChooseBackend(level);
+}
+
+bool HasBackend(GzipSettings::Backend backend) {
+#ifdef CRATELINE_HAVE_ISAL
+  constexpr bool kIsal = true;
+#else
+  constexpr bool kIsal = false;
+#endif
+#ifdef CRATELINE_HAVE_LIBDEFLATE
+  constexpr bool kLibdeflate = true;
+#else
+  constexpr bool kLibdeflate = false;
+#endif
+  return backend == GzipSettings::Backend::kIsal         ? kIsal
+         : backend == GzipSettings::Backend::kLibdeflate ? kLibdeflate
+                                                         : true;
 }
 
 // Chunks in flight, compressed by worker threads (or on the calling thread when there is one
@@ -405,12 +404,15 @@ class GzipWriter::Pipeline {
 };
 
 GzipWriter::GzipWriter(CompressionLevel level, int threads, Sink sink, Idle idle)
+    : GzipWriter(ChooseBackend(level), threads, std::move(sink), std::move(idle)) {}
+
+GzipWriter::GzipWriter(const GzipSettings& backend, int threads, Sink sink, Idle idle)
     : sink_(std::move(sink)) {
-  const Backend backend = ChooseBackend(level);
   chunkSize_ = backend.chunkSize;
   threads = std::clamp(threads, 1, kMaxThreads);
   pipeline_ = std::make_unique<Pipeline>(backend, threads, std::move(idle));
-  dictionaryWanted_ = backend.usesDictionary;
+  // libdeflate takes no dictionary: its chunks start afresh.
+  dictionaryWanted_ = backend.dictionary && backend.backend != Backend::Backend::kLibdeflate;
   chunk_.reserve(chunkSize_);
   Emit(reinterpret_cast<const char*>(kGzipHeader), sizeof kGzipHeader);
 }

@@ -23,6 +23,18 @@ namespace crateline::archive {
 
 enum class CompressionLevel { kFast, kDefault, kBest };
 
+// How a level compresses: the library, its level, the chunk size, and whether each chunk is
+// primed with the 32 KiB before it. Public for the benchmark that chose them.
+struct GzipSettings {
+  enum class Backend { kZlib, kIsal, kLibdeflate } backend = Backend::kZlib;
+  int level = 6;
+  std::size_t chunkSize = 1024 * 1024;
+  bool dictionary = true;
+};
+GzipSettings SettingsFor(CompressionLevel level);
+// Whether this build has the backend (ISA-L and libdeflate are optional).
+bool HasBackend(GzipSettings::Backend backend);
+
 // Parses "fast", "default" or "best"; false for anything else.
 bool ParseCompressionLevel(const std::string& text, CompressionLevel& level);
 // The backend a level uses in this build, e.g. "ISA-L level 3".
@@ -36,6 +48,7 @@ class GzipWriter {
   using Idle = std::function<void()>;
 
   GzipWriter(CompressionLevel level, int threads, Sink sink, Idle idle = {});
+  GzipWriter(const GzipSettings& settings, int threads, Sink sink, Idle idle = {});
   ~GzipWriter();
   GzipWriter(const GzipWriter&) = delete;
   GzipWriter& operator=(const GzipWriter&) = delete;

@@ -12,26 +12,28 @@ class LineMeter {
  public:
   static constexpr std::size_t kLimit = 10240;
 
-  // Measures the next bytes of the message. Most bytes are passed over by memchr for LF; only a
-  // stretch that could be too long is looked at byte by byte, for lone CRs that cut it.
+  // Measures the next bytes of the message. A line is too long exactly when the next
+  // kLimit - run + 1 bytes hold no line end, so the meter looks at the end of that window and
+  // searches backwards to the last line end in it: in mail, whose lines are short, each step
+  // passes over nearly kLimit bytes and reads only the last line of them.
   void Add(const char* data, std::size_t size) {
     const char* p = data;
     const char* const end = data + size;
     while (p < end && !tooLong_) {
-      const auto* lf =
-          static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      const char* stop = lf != nullptr ? lf : end;
-      const auto stretch = static_cast<std::size_t>(stop - p);
-      if (run_ + stretch > kLimit) {
-        Exact(p, stop);
-      } else if (lf == nullptr) {
-        // The line goes on in the next piece: count from its last CR, if it has one.
-        const void* cr = LastCr(p, stretch);
-        run_ = cr != nullptr ? static_cast<std::size_t>(stop - static_cast<const char*>(cr) - 1)
-                             : run_ + stretch;
+      const auto left = static_cast<std::size_t>(end - p);
+      const std::size_t window = kLimit - run_ + 1;
+      if (window > left) {  // no verdict in this piece: carry the last line's length on
+        const char* last = LastEnd(p, left);
+        run_ = last != nullptr ? static_cast<std::size_t>(end - last - 1) : run_ + left;
+        return;
       }
-      if (lf != nullptr) run_ = 0;
-      p = stop + (lf != nullptr ? 1 : 0);
+      const char* last = LastEnd(p, window);
+      if (last == nullptr) {
+        tooLong_ = true;
+        return;
+      }
+      run_ = 0;
+      p = last + 1;
     }
   }
 
@@ -42,22 +44,26 @@ class LineMeter {
   }
 
  private:
-  void Exact(const char* p, const char* stop) {
-    for (; p < stop; ++p) {
-      if (*p == '\r') {
-        run_ = 0;
-      } else if (++run_ > kLimit) {
-        tooLong_ = true;
-        return;
-      }
+  // The last CR or LF among the n bytes at p, or null. The LF is found by memrchr; a CR after
+  // it (a lone CR, or a CR LF cut by the window) is looked for byte by byte in what follows.
+  static const char* LastEnd(const char* p, std::size_t n) {
+    const char* lf = LastLf(p, n);
+    const char* from = lf != nullptr ? lf + 1 : p;
+    for (const char* q = p + n; q > from; --q) {
+      if (q[-1] == '\r') return q - 1;
     }
+    return lf;
   }
 
-  static const void* LastCr(const char* p, std::size_t n) {
-    for (std::size_t i = n; i > 0; --i) {
-      if (p[i - 1] == '\r') return p + i - 1;
+  static const char* LastLf(const char* p, std::size_t n) {
+#ifdef __GLIBC__
+    return static_cast<const char*>(memrchr(p, '\n', n));
+#else
+    for (const char* q = p + n; q > p; --q) {
+      if (q[-1] == '\n') return q - 1;
     }
     return nullptr;
+#endif
   }
 
   std::size_t run_ = 0;  // bytes since the last line end

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <deque>
 #include <thread>
 
 #include "archive/archive.h"
@@ -25,6 +26,10 @@ constexpr auto kEventInterval = std::chrono::milliseconds(100);
 constexpr std::uint32_t kModeRead = 0644;
 constexpr std::uint32_t kModeUnread = 0444;  // no owner-write bit: the importer marks it unread
 constexpr std::uint64_t kLargestMessage = (std::uint64_t{1} << 31) - 1;
+// Read-ahead: enough files, and bytes, to keep a disk busy while a chunk is compressed, few
+// enough that the open files and the cache they fill stay small.
+constexpr std::size_t kAheadFiles = 64;
+constexpr std::uint64_t kAheadBytes = 16 * 1024 * 1024;
 constexpr const char* kEventName = "Reading";
 constexpr const char* kListingEventName = "Listing";
 
@@ -48,11 +53,12 @@ class TarArchive::Writer {
   }
 
   void Run() {
-    for (const auto& message : plan_.messages) {
+    for (std::size_t i = 0; i < plan_.messages.size(); ++i) {
+      const PlannedMessage& message = plan_.messages[i];
       current_ = plan_.inventory.LabelOf(plan_.Source(message));
       Progress();
       CheckStop();
-      WriteMessage(message);
+      WriteMessage(i, message);
       Events();
     }
     gzip_.Write(tar::EndOfArchive());
@@ -123,15 +129,51 @@ class TarArchive::Writer {
     LeaveOut(std::string("could not be read: ") + error.what());
   }
 
-  void WriteMessage(const PlannedMessage& planned) {
+  // The file of message `index`, opened ahead or now (which throws FileError), and the next
+  // messages' files asked for.
+  std::unique_ptr<platform::InputFile> Open(std::size_t index) {
+    std::unique_ptr<platform::InputFile> file;
+    if (!ahead_.empty() && ahead_.front().index == index) {
+      file = std::move(ahead_.front().file);
+      bytesAhead_ -= ahead_.front().bytes;
+      ahead_.pop_front();
+    }
+    ReadAhead(index + 1);
+    if (!file) {
+      file = std::make_unique<platform::InputFile>(
+          plan_.inventory.PathOf(plan_.Source(plan_.messages[index])));
+    }
+    return file;
+  }
+
+  // Opens the files of the messages from `from` on and asks the system for their bytes, so that
+  // on a cold disk the reads overlap the compression instead of adding to it.
+  void ReadAhead(std::size_t from) {
+    nextAhead_ = std::max(nextAhead_, from);
+    while (nextAhead_ < plan_.messages.size() && ahead_.size() < kAheadFiles &&
+           bytesAhead_ < kAheadBytes) {
+      const mailbox::Message& message = plan_.Source(plan_.messages[nextAhead_]);
+      Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes)};
+      try {
+        next.file = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
+        next.file->WillNeed(message.wholeFile ? 0 : message.offset, next.bytes);
+      } catch (const platform::FileError&) {
+        // Opened again in its turn, where the failure is reported with the message.
+      }
+      bytesAhead_ += next.bytes;
+      ahead_.push_back(std::move(next));
+    }
+  }
+
+  void WriteMessage(std::size_t index, const PlannedMessage& planned) {
     const mailbox::Message& message = plan_.Source(planned);
     std::unique_ptr<platform::InputFile> in;
     platform::FileStatus before;
-    std::string head;
+    std::string_view head;
     bool whole = false;
     try {
-      in = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
-      before = in->Status();
+      in = Open(index);
+      before = in->Status();  // now, not when it was opened ahead
       if (!message.wholeFile) in->Seek(message.offset);
       const std::uint64_t expected = message.wholeFile ? before.size : message.length;
       head = ReadHead(*in, expected, !message.wholeFile, whole);
@@ -157,8 +199,8 @@ class TarArchive::Writer {
       return;
     }
 
-    const mailbox::MessageFacts facts = mailbox::ReadMessageFacts(
-        std::string_view(head).substr(0, std::min(head.size(), mailbox::kHeaderWindow)));
+    const mailbox::MessageFacts facts =
+        mailbox::ReadMessageFacts(head.substr(0, std::min(head.size(), mailbox::kHeaderWindow)));
     bool unread = facts.unread;
     if (message.state != mailbox::ReadState::kFromHeaders) {
       unread = message.state == mailbox::ReadState::kUnread;
@@ -178,7 +220,8 @@ class TarArchive::Writer {
     lines_.Reset();
     Body(head.data(), head.size());
     if (!whole) StreamRest(*in, size - head.size(), message.wholeFile);
-    gzip_.Write(std::string(tar::PaddingFor(size), '\0'));
+    static constexpr char kZeros[tar::kBlockSize] = {};
+    gzip_.Write(kZeros, tar::PaddingFor(size));
     ++report_.messagesWritten;
     ++written_[planned.folder];
 
@@ -197,22 +240,26 @@ class TarArchive::Writer {
     }
   }
 
-  // Reads the message up to kWholeMessageLimit; `whole` tells whether that is all of it. The
-  // buffer starts at the expected size (one more byte shows the end of a whole file); a byte
-  // range is read no further than its length.
-  std::string ReadHead(platform::InputFile& in, std::uint64_t expected, bool range, bool& whole) {
+  // Reads the message up to kWholeMessageLimit into the writer's buffer, which only grows, so
+  // that most messages cost neither an allocation nor clearing; `whole` tells whether that is all
+  // of it. The first read asks for the expected size (one more byte shows the end of a whole
+  // file); a byte range is read no further than its length.
+  std::string_view ReadHead(platform::InputFile& in, std::uint64_t expected, bool range,
+                            bool& whole) {
     const std::uint64_t limit =
         range ? std::min<std::uint64_t>(expected, kWholeMessageLimit) : kWholeMessageLimit;
-    std::string data(
-        static_cast<std::size_t>(std::min<std::uint64_t>(expected + (range ? 0 : 1), limit)), '\0');
+    std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(expected + (range ? 0 : 1), limit));
+    if (head_.size() < want) head_.resize(want);
     std::size_t have = 0;
     whole = false;
     for (;;) {
-      if (have == data.size()) {
-        if (data.size() >= limit) break;
-        data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(data.size() * 2, limit)));
+      if (have == want) {
+        if (want >= limit) break;
+        want = static_cast<std::size_t>(std::min<std::uint64_t>(want * 2, limit));
+        if (head_.size() < want) head_.resize(want);
       }
-      const std::size_t n = in.Read(data.data() + have, std::min(kReadPiece, data.size() - have));
+      const std::size_t n = in.Read(head_.data() + have, std::min(kReadPiece, want - have));
       if (n == 0) {
         whole = !range;
         break;
@@ -220,9 +267,8 @@ class TarArchive::Writer {
       have += n;
       if (have >= kReadPiece) Events();
     }
-    data.resize(have);
     if (range) whole = have == expected;
-    return data;
+    return {head_.data(), have};
   }
 
   // The rest of a large message, exactly `remaining` bytes as its header promised: a message
@@ -286,6 +332,15 @@ class TarArchive::Writer {
   Clock::time_point lastPercentAt_{};
   int lastPercent_ = -1;
   LineMeter lines_;
+  std::string head_;  // ReadHead's buffer
+  struct Ahead {
+    std::size_t index;
+    std::unique_ptr<platform::InputFile> file;  // none when it could not be opened ahead
+    std::uint64_t bytes;
+  };
+  std::deque<Ahead> ahead_;
+  std::size_t nextAhead_ = 0;
+  std::uint64_t bytesAhead_ = 0;
 };
 
 TarArchive::TarArchive(TarArchiveListener* listener) : listener_(listener) {}

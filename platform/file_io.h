@@ -50,6 +50,10 @@ class InputFile {
   void Seek(std::uint64_t offset);
   // Reads up to size bytes; 0 at the end. Throws FileError.
   std::size_t Read(void* buffer, std::size_t size);
+  // Asks the system to start reading these bytes into its cache now, without waiting, so that
+  // a Read later finds them there. Only a hint: it never fails, and does nothing where the
+  // system takes no such hint.
+  void WillNeed(std::uint64_t offset, std::uint64_t length) const noexcept;
 
  private:
   std::string path_;

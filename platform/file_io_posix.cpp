@@ -144,6 +144,8 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  // O_NONBLOCK keeps a FIFO from blocking the open; it changes nothing for the regular files
+  // that are the only ones read.
   const int fd = OpenLongPath(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw FileError(path, "open", errno);
   handle_ = fd;
@@ -159,8 +161,6 @@ InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
     handle_ = -1;
     throw FileError(path, "read", "it is not a regular file");
   }
-  // O_NONBLOCK only kept a FIFO from blocking the open; plain reads from here on.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 }
 
 InputFile::~InputFile() {
@@ -178,6 +178,17 @@ void InputFile::Seek(std::uint64_t offset) {
   if (lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
     throw FileError(path_, "read", errno);
   }
+}
+
+void InputFile::WillNeed(std::uint64_t offset, std::uint64_t length) const noexcept {
+#ifdef POSIX_FADV_WILLNEED
+  // The kernel queues the reads and returns; a failure only means no head start.
+  (void)posix_fadvise(static_cast<int>(handle_), static_cast<off_t>(offset),
+                      static_cast<off_t>(length), POSIX_FADV_WILLNEED);
+#else
+  (void)offset;
+  (void)length;
+#endif
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {

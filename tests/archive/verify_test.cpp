@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "archive/archive.h"
+#include "gzip_support.h"
 #include "platform/platform.h"
 #include "platform/system_calls.h"
 #include "support/temp_dir.h"
@@ -59,17 +60,7 @@ std::string LongName(const std::string& entryName, const std::string& name) {
 }
 
 std::string Gzip(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 1, Z_DEFLATED, 16 + 15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(out.size() - z.avail_out);
-  deflateEnd(&z);
-  return out;
+  return testing::ZlibDeflate(data, 1, 16 + 15);
 }
 
 const std::string kMessage = "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n";
