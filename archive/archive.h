@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "archive/gzip_writer.h"
+#include "archive/volumes.h"
 #include "archive/zimbra_names.h"
 #include "mailbox/mailbox.h"
 #include "platform/file_io.h"
@@ -81,6 +82,13 @@ class FolderTally {
   std::unordered_map<std::string, std::size_t> index_;  // Zimbra's key → row
 };
 
+// A volume as written: its file and what it holds.
+struct VolumeSummary {
+  std::string path;
+  std::uint64_t messages = 0;
+  std::vector<FolderCount> folders;
+};
+
 struct ArchiveReport {
   std::vector<ReportLine> leftOut;     // messages not archived, and places not read
   std::vector<ReportLine> damaged;     // archived, but changed while read: the copy may differ
@@ -90,6 +98,7 @@ struct ArchiveReport {
   std::vector<ReportLine> warnings;    // archived, but Zimbra may not take it as it is
   std::vector<std::string> notes;      // what was passed over as a whole
   std::vector<FolderCount> folders;    // what was written, by folder
+  std::vector<VolumeSummary> volumes;  // when the archive was cut into volumes
   std::uint64_t messagesWritten = 0;
   std::uint64_t bytesRead = 0;
   std::uint64_t unreadMessages = 0;
@@ -97,7 +106,7 @@ struct ArchiveReport {
   bool Complete() const { return leftOut.empty() && damaged.empty(); }
   bool Empty() const {
     return Complete() && passedOver.empty() && notMail.empty() && repaired.empty() &&
-           warnings.empty() && notes.empty();
+           warnings.empty() && notes.empty() && volumes.empty();
   }
 };
 
@@ -143,7 +152,13 @@ class TarArchive {
   std::string OutputFormat = "gnu";  // the only format written
 
   std::int32_t AddDirectoryTree(const std::string& path);
+  // Writes the archive at `path`; cut into volumes (VolumePath) when a volume size is set, all
+  // of them put in place only when the last is complete.
   std::int32_t WriteCompressedArchive(const std::string& path);
+  // Writes volume `index` alone into `out`, without committing it (an upload sends it as it is
+  // made), as the volume `name`; the report gathers what the volumes written since the first
+  // (index 0) found.
+  std::int32_t WriteVolume(std::size_t index, platform::OutputFile& out, const std::string& name);
 
   const std::string& LastError() const { return lastError_; }
   const ArchiveReport& Report() const { return report_; }
@@ -151,6 +166,11 @@ class TarArchive {
 
   void SetCompressionLevel(CompressionLevel level) { level_ = level; }
   void SetThreads(int threads) { threads_ = threads; }
+  // Cuts the archive into volumes of at most this many bytes (volumes.h); 0, the default,
+  // writes one archive.
+  void SetVolumeSize(std::uint64_t bytes);
+  // The volumes the plan's messages go in: one when no size is set.
+  const std::vector<Volume>& Volumes() const { return volumes_; }
   // The store format to read ("eml", ...); empty: the one that bids highest.
   void SetSourceFormat(std::string format) { format_ = std::move(format); }
   // How the store is read (an mbox file's folder, a profile's account, Gmail's labels).
@@ -163,8 +183,12 @@ class TarArchive {
  private:
   class Writer;
   void ResetReport();
+  void WriteOne(std::size_t index, platform::OutputFile& out, const std::string& name);
   TarArchiveListener* listener_;
   archive::Plan plan_;
+  std::vector<Volume> volumes_;
+  std::uint64_t volumeSize_ = 0;
+  std::vector<std::uint64_t> written_;  // messages written, by plan folder
   ArchiveReport report_;
   std::string lastError_;
   std::string format_;

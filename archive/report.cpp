@@ -90,6 +90,18 @@ std::string FormatReport(const ArchiveReport& report) {
   Section(text, "Repaired", report.repaired);
   Section(text, "Warnings", report.warnings);
   for (const auto& note : report.notes) text += "Note: " + SafeText(note) + "\n";
+  if (!report.volumes.empty()) {
+    text += "Volumes (" + std::to_string(report.volumes.size()) + "), each imported on its own:\n";
+    for (const auto& volume : report.volumes) {
+      text += "  " + SafeText(volume.path) + "\n      " + std::to_string(volume.messages) +
+              " messages:";
+      for (std::size_t i = 0; i < volume.folders.size(); ++i) {
+        text += (i == 0 ? " " : ", ") + SafeText(volume.folders[i].folder) + " (" +
+                std::to_string(volume.folders[i].messages) + ")";
+      }
+      text += "\n";
+    }
+  }
   return text;
 }
 
@@ -131,7 +143,9 @@ std::string WriteReportBeside(const std::string& archivePath, const std::string&
 
 std::vector<std::string> ReadReportedMessages(const std::string& archivePath) {
   std::vector<std::string> named;
+  // A volume's report is its set's.
   std::ifstream file(util::PathFromUtf8(ReportPathFor(archivePath)), std::ios::binary);
+  if (!file) file.open(util::PathFromUtf8(ReportPathFor(SetPathOf(archivePath))), std::ios::binary);
   std::string line;
   bool inSection = false;
   while (std::getline(file, line)) {

@@ -37,23 +37,29 @@ struct Stopped {};  // the run was stopped through `abort`, Cancel() or a signal
 
 }  // namespace
 
+// Writes one volume (the whole plan when there are none) into one gzip member.
 class TarArchive::Writer {
  public:
-  Writer(TarArchive& owner, platform::OutputFile& out)
+  Writer(TarArchive& owner, platform::OutputFile& out, const Volume& volume)
       : owner_(owner),
         plan_(owner.plan_),
         report_(owner.report_),
         out_(out),
+        volume_(volume),
         gzip_(
             owner.level_, Threads(owner.threads_),
             [this](const char* data, std::size_t size) { out_.Write(data, size); },
             [this] { Events(); }),
         written_(plan_.folders.size(), 0) {
     totalBytes_ = plan_.TotalBytes();
+    nextAhead_ = volume.first;
   }
 
-  void Run() {
-    for (std::size_t i = 0; i < plan_.messages.size(); ++i) {
+  // Returns the messages written, by plan folder.
+  const std::vector<std::uint64_t>& Run() {
+    const std::size_t end = volume_.first + volume_.count;
+    const std::uint64_t before = report_.messagesWritten;
+    for (std::size_t i = volume_.first; i < end; ++i) {
       const PlannedMessage& message = plan_.messages[i];
       current_ = plan_.inventory.LabelOf(plan_.Source(message));
       Progress();
@@ -63,15 +69,11 @@ class TarArchive::Writer {
     }
     gzip_.Write(tar::EndOfArchive());
     gzip_.Finish();
-    FolderTally tally;
-    for (std::size_t i = 0; i < written_.size(); ++i) {
-      if (written_[i] > 0) tally.Add(plan_.folders[i], written_[i]);
-    }
-    report_.folders = tally.Rows();
-    if (report_.messagesWritten == 0)
+    if (report_.messagesWritten == before)
       throw std::runtime_error("none of the messages could be read");
-    Percent(100, true);
+    if (end == plan_.messages.size()) Percent(100, true);
     CheckStop();
+    return written_;
   }
 
  private:
@@ -150,7 +152,7 @@ class TarArchive::Writer {
   // on a cold disk the reads overlap the compression instead of adding to it.
   void ReadAhead(std::size_t from) {
     nextAhead_ = std::max(nextAhead_, from);
-    while (nextAhead_ < plan_.messages.size() && ahead_.size() < kAheadFiles &&
+    while (nextAhead_ < volume_.first + volume_.count && ahead_.size() < kAheadFiles &&
            bytesAhead_ < kAheadBytes) {
       const mailbox::Message& message = plan_.Source(plan_.messages[nextAhead_]);
       Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes)};
@@ -324,6 +326,7 @@ class TarArchive::Writer {
   const archive::Plan& plan_;
   ArchiveReport& report_;
   platform::OutputFile& out_;
+  const Volume& volume_;
   GzipWriter gzip_;
   std::vector<std::uint64_t> written_;  // messages written, by plan folder
   std::uint64_t totalBytes_ = 0;
@@ -375,17 +378,45 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
     lastError_ = "the conversion was stopped; no archive was written";
     return 0;
   }
+  volumes_ = PlanVolumes(plan_, volumeSize_);
   ResetReport();
   return 1;
 }
 
+void TarArchive::SetVolumeSize(std::uint64_t bytes) {
+  volumeSize_ = bytes;
+  volumes_ = PlanVolumes(plan_, volumeSize_);
+}
+
 void TarArchive::ResetReport() {
   report_ = {};
+  written_.assign(plan_.folders.size(), 0);
   report_.leftOut = plan_.leftOut;
   report_.notMail = plan_.inventory.notMail;
   report_.passedOver = plan_.inventory.passedOver;
   report_.repaired = plan_.repaired;
   report_.notes = plan_.inventory.notes;
+}
+
+void TarArchive::WriteOne(std::size_t index, platform::OutputFile& out, const std::string& name) {
+  std::vector<std::uint64_t> counts;
+  {
+    Writer writer(*this, out, volumes_[index]);
+    counts = writer.Run();
+  }
+  FolderTally volume;
+  FolderTally all;
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    written_[i] += counts[i];
+    if (counts[i] > 0) volume.Add(plan_.folders[i], counts[i]);
+    if (written_[i] > 0) all.Add(plan_.folders[i], written_[i]);
+  }
+  report_.folders = all.Rows();
+  if (volumeSize_ > 0) {
+    VolumeSummary summary{name, 0, volume.Rows()};
+    for (const auto count : counts) summary.messages += count;
+    report_.volumes.push_back(std::move(summary));
+  }
 }
 
 std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
@@ -398,26 +429,60 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
                      : "there are no messages to archive in \"" + plan_.inventory.root + "\"";
     return 0;
   }
-  std::unique_ptr<platform::OutputFile> out;
-  try {
-    out = outputFactory_ ? outputFactory_(path) : platform::CreateAtomicOutput(path);
-  } catch (const platform::FileError& error) {
-    lastError_ = error.what();
-    throw OutputError(lastError_);
-  }
-  try {
-    {
-      Writer writer(*this, *out);
-      writer.Run();
+  // Every volume is kept aside until the last is complete: a run that fails or is stopped
+  // leaves none of them.
+  std::vector<std::unique_ptr<platform::OutputFile>> outs;
+  std::vector<std::string> committed;
+  const auto open = [&](const std::string& name) {
+    try {
+      outs.push_back(outputFactory_ ? outputFactory_(name) : platform::CreateAtomicOutput(name));
+    } catch (const platform::FileError& error) {
+      lastError_ = error.what();
+      throw OutputError(lastError_);
     }
-    out->Commit();
+  };
+  const auto name = [&](std::size_t i) {
+    return volumeSize_ > 0 ? VolumePath(path, i, volumes_.size()) : path;
+  };
+  open(name(0));
+  try {
+    for (std::size_t i = 0; i < volumes_.size(); ++i) {
+      if (i > 0) open(name(i));
+      WriteOne(i, *outs.back(), name(i));
+    }
+    for (std::size_t i = 0; i < outs.size(); ++i) {
+      outs[i]->Commit();
+      committed.push_back(name(i));
+    }
     return 1;
   } catch (const Stopped&) {
     lastError_ = "the conversion was stopped; no archive was written";
+  } catch (const OutputError&) {
   } catch (const std::exception& e) {
     lastError_ = e.what();
   }
-  if (out) out->Discard();
+  for (auto& out : outs) out->Discard();
+  for (const auto& done : committed) platform::RemoveFileQuietly(done);
+  return 0;
+}
+
+std::int32_t TarArchive::WriteVolume(std::size_t index, platform::OutputFile& out,
+                                     const std::string& name) {
+  lastError_.clear();
+  if (index == 0) ResetReport();
+  cancelled_.store(false);
+  if (index >= volumes_.size() || plan_.messages.empty()) {
+    lastError_ = "there is no volume " + std::to_string(index + 1) + " to write";
+    return 0;
+  }
+  try {
+    WriteOne(index, out, name);
+    return 1;
+  } catch (const Stopped&) {
+    lastError_ = "the conversion was stopped";
+  } catch (const std::exception& e) {
+    lastError_ = e.what();
+  }
   return 0;
 }
 

@@ -118,16 +118,45 @@ std::uint64_t ParseOctal(const unsigned char* field, std::size_t size, bool& ok)
   return value;
 }
 
+#ifdef _WIN32
+constexpr const char* kPathSeparators = "/\\";
+#else
+constexpr const char* kPathSeparators = "/";
+#endif
+
 struct Archived {
-  std::uint32_t folder;  // ImportReader's folder keys
+  std::uint32_t folder;   // ImportReader's folder keys
+  std::uint32_t archive;  // which of the archives read
   std::uint64_t mtime;
   bool unread;
+  std::string name;
   bool used = false;
 };
 
+// Reads one archive or several, one after the other, each as the importer reads it on its own;
+// the folders and messages of all of them are gathered, as they end up in one mailbox.
 class ImportReader {
  public:
   explicit ImportReader(VerifyResult& result) : r_(result) {}
+
+  // The next archive begins; what is said about it starts with `prefix` (its name when there
+  // are several).
+  void Begin(std::string prefix) {
+    if (begun_) ++archive_;
+    begun_ = true;
+    prefix_ = std::move(prefix);
+    messages_ = 0;
+    block_.clear();
+    remaining_ = padding_ = payloadSize_ = 0;
+    kind_ = Kind::kSkip;
+    longName_.clear();
+    haveLongName_ = longNameTooLong_ = metaMode_ = false;
+    abandonedAfter_.clear();
+    lines_.Reset();
+    ended_ = stopped_ = trailingData_ = false;
+  }
+  void Problem(const std::string& text) { r_.problems.push_back(prefix_ + text); }
+  void Warning(const std::string& text) { r_.warnings.push_back(prefix_ + text); }
 
   // Takes the next piece of the uncompressed stream.
   void Feed(const unsigned char* data, std::size_t size) {
@@ -155,16 +184,20 @@ class ImportReader {
     }
   }
 
+  // The archive has been read to its end.
   void Finish() {
     if (!ended_) {
-      if (!stopped_) r_.problems.push_back("the archive ends without its end-of-archive records");
+      if (!stopped_) Problem("the archive ends without its end-of-archive records");
     } else if (trailingData_) {
-      r_.problems.push_back("entries after the first zero record are never imported");
+      Problem("entries after the first zero record are never imported");
     }
-    if (r_.messages == 0) r_.problems.push_back("the archive holds no message Zimbra would import");
+    if (messages_ == 0) Problem("the archive holds no message Zimbra would import");
+  }
+  // The folders of every archive read, as Zimbra will show them.
+  std::vector<FolderCount> Folders() const {
     FolderTally tally;
     for (std::size_t i = 0; i < folderShown_.size(); ++i) tally.Add(folderShown_[i], counts_[i]);
-    r_.folders = tally.Rows();
+    return tally.Rows();
   }
 
   // The messages Zimbra would import, by their bytes.
@@ -189,16 +222,14 @@ class ImportReader {
     const std::uint64_t stored = ParseOctal(h + 148, 8, ok);
     unsigned sum = 0;
     for (std::size_t i = 0; i < kRecord; ++i) sum += (i >= 148 && i < 156) ? ' ' : h[i];
-    if (!ok || stored != sum)
-      r_.problems.push_back("a header's checksum is wrong (at " + Show(RawName(h)) + ")");
+    if (!ok || stored != sum) Problem("a header's checksum is wrong (at " + Show(RawName(h)) + ")");
     if ((h[124] & 0x80) != 0) {
-      r_.problems.push_back("a size in base-256 (at " + Show(RawName(h)) +
-                            "): the importer loses its place");
+      Problem("a size in base-256 (at " + Show(RawName(h)) + "): the importer loses its place");
       stopped_ = true;
       return;
     }
     const std::uint64_t size = ParseOctal(h + 124, 12, ok);
-    if (!ok) r_.problems.push_back("a size that is not octal (at " + Show(RawName(h)) + ")");
+    if (!ok) Problem("a size that is not octal (at " + Show(RawName(h)) + ")");
     const std::uint64_t mtime = ParseOctal(h + 136, 12, ok);
     const std::uint64_t mode = ParseOctal(h + 100, 8, ok);
     const char type = static_cast<char>(h[156]);
@@ -208,8 +239,7 @@ class ImportReader {
     longName_.clear();
     if (std::any_of(h + 345, h + 500, [](unsigned char c) { return c != 0; }) &&
         std::memcmp(h + 257, "ustar\0", 6) == 0) {
-      r_.problems.push_back(Show(name) +
-                            " uses the ustar prefix field, which the importer ignores");
+      Problem(Show(name) + " uses the ustar prefix field, which the importer ignores");
     }
 
     remaining_ = size;
@@ -220,22 +250,22 @@ class ImportReader {
         kind_ = Kind::kLongName;
         payloadSize_ = 0;
       } else {
-        r_.problems.push_back("a long-name entry named " + Show(RawName(h)) +
-                              ": the importer knows only \"././@LongLink\" and takes it as a file");
+        Problem("a long-name entry named " + Show(RawName(h)) +
+                ": the importer knows only \"././@LongLink\" and takes it as a file");
       }
     } else if (longNameTooLong_) {
       longNameTooLong_ = false;
-      r_.problems.push_back("an entry whose long name claims " + std::to_string(payloadSize_) +
-                            " bytes, more than the " + std::to_string(kLongestName) +
-                            " read; it is not checked (name begins " + Show(name) + ")");
+      Problem("an entry whose long name claims " + std::to_string(payloadSize_) +
+              " bytes, more than the " + std::to_string(kLongestName) +
+              " read; it is not checked (name begins " + Show(name) + ")");
     } else if (type == 'x' || type == 'g' || type == 'K') {
-      r_.problems.push_back(std::string("a '") + type + "' header (" + Show(name) +
-                            ") would be imported as a file");
+      Problem(std::string("a '") + type + "' header (" + Show(name) +
+              ") would be imported as a file");
     } else if (type == '1' || type == '2') {
-      r_.problems.push_back(Show(name) + " is a link entry, which arrives as an empty message");
+      Problem(Show(name) + " is a link entry, which arrives as an empty message");
     } else if (type == '5') {
       if (name.empty() || name.back() != '/') {
-        r_.problems.push_back("the folder entry " + Show(name) + " does not end in '/'");
+        Problem("the folder entry " + Show(name) + " does not end in '/'");
       }
     } else {
       // The importer checks no type: everything else arrives as a file.
@@ -256,53 +286,54 @@ class ImportReader {
     const bool message = EndsWith(base, ".eml");
     if (!abandonedAfter_.empty()) {
       if (message) {
-        r_.problems.push_back(Show(name) +
-                              " is lost: Zimbra stops reading the archive after "
-                              "the calendar entry " +
-                              Show(abandonedAfter_));
+        Problem(Show(name) +
+                " is lost: Zimbra stops reading the archive after "
+                "the calendar entry " +
+                Show(abandonedAfter_));
       }
       return;
     }
     if (EndsWith(base, ".ics")) {
       abandonedAfter_ = name;
-      r_.problems.push_back(Show(name) +
-                            " is a calendar entry: Zimbra stops reading the archive "
-                            "after it");
+      Problem(Show(name) +
+              " is a calendar entry: Zimbra stops reading the archive "
+              "after it");
       return;
     }
     if (EndsWith(base, ".meta")) {
       metaMode_ = true;
-      r_.problems.push_back(Show(name) +
-                            " is a metadata entry: Zimbra then fails every plain "
-                            "entry after it");
+      Problem(Show(name) +
+              " is a metadata entry: Zimbra then fails every plain "
+              "entry after it");
       return;
     }
     if (!message) {
-      r_.problems.push_back(Show(name) +
-                            " is not a message: Zimbra makes it a Briefcase document, "
-                            "and fails the messages after it in that folder");
+      Problem(Show(name) +
+              " is not a message: Zimbra makes it a Briefcase document, "
+              "and fails the messages after it in that folder");
       return;
     }
     if (metaMode_) {
-      r_.problems.push_back(Show(name) + " fails: it follows a metadata (.meta) entry");
+      Problem(Show(name) + " fails: it follows a metadata (.meta) entry");
       return;
     }
     const std::string fault = FolderFault(folder);
     if (!fault.empty()) {
-      r_.problems.push_back(Show(name) + ": " + fault);
+      Problem(Show(name) + ": " + fault);
       return;
     }
-    if (size == 0) r_.problems.push_back(Show(name) + " is empty; Zimbra rejects it");
-    if (size >= kMessageLimit) r_.problems.push_back(Show(name) + " is 2 GiB or larger");
-    if (mtime == 0) r_.problems.push_back(Show(name) + " has the time 0: it would show 1970-01-01");
+    if (size == 0) Problem(Show(name) + " is empty; Zimbra rejects it");
+    if (size >= kMessageLimit) Problem(Show(name) + " is 2 GiB or larger");
+    if (mtime == 0) Problem(Show(name) + " has the time 0: it would show 1970-01-01");
     const bool unread = (mode & 0200) == 0;
     if (unread) ++r_.unread;
     ++r_.messages;
+    ++messages_;
     kind_ = Kind::kMessage;
     current_ = name;
     digest_ = {};
     lines_.Reset();
-    entry_ = {FolderOf(folder), mtime, unread};
+    entry_ = {FolderOf(folder), archive_, mtime, unread, prefix_ + name};
   }
 
   std::uint32_t FolderOf(const std::string& folder) {
@@ -362,18 +393,16 @@ class ImportReader {
         longNameTooLong_ = true;
         longName_.resize(std::min<std::size_t>(longName_.size(), 200));
       } else if (longName_.empty() || longName_.back() != '\0') {
-        r_.problems.push_back(
-            "a long name does not end in NUL; the importer drops its last character");
+        Problem("a long name does not end in NUL; the importer drops its last character");
       }
       if (!longName_.empty()) longName_.pop_back();  // what the importer does
       if (longName_.empty()) longName_ = "?";
       haveLongName_ = true;
     } else if (kind_ == Kind::kMessage) {
       if (lines_.TooLong()) {
-        r_.warnings.push_back(Show(current_) +
-                              " has a line longer than 10,240 bytes; Zimbra rejects it");
+        Warning(Show(current_) + " has a line longer than 10,240 bytes; Zimbra rejects it");
       }
-      archived_.emplace(digest_.Done(), entry_);
+      archived_.emplace(digest_.Done(), std::move(entry_));
     }
     kind_ = Kind::kSkip;
     // The padding to the next record is skipped as data of no entry.
@@ -382,6 +411,10 @@ class ImportReader {
   }
 
   VerifyResult& r_;
+  std::string prefix_;
+  std::uint32_t archive_ = 0;
+  bool begun_ = false;
+  std::uint64_t messages_ = 0;  // in the archive being read
   std::string block_;
   std::uint64_t remaining_ = 0;
   std::uint64_t padding_ = 0;
@@ -406,17 +439,17 @@ class ImportReader {
 };
 
 // Reads the archive through one gzip member into the reader; false when it cannot be read.
-bool ReadArchive(const std::string& path, ImportReader& reader, VerifyResult& result) {
+bool ReadArchive(const std::string& path, ImportReader& reader) {
   std::unique_ptr<platform::InputFile> file;
   try {
     file = std::make_unique<platform::InputFile>(path);
   } catch (const platform::FileError& error) {
-    result.problems.push_back(SafeText(error.what()));
+    reader.Problem(SafeText(error.what()));
     return false;
   }
   z_stream z{};
   if (inflateInit2(&z, 16 + 15) != Z_OK) {  // gzip only, one member at a time
-    result.problems.push_back("zlib could not be set up");
+    reader.Problem("zlib could not be set up");
     return false;
   }
   std::vector<unsigned char> in(kReadPiece);
@@ -447,30 +480,34 @@ bool ReadArchive(const std::string& path, ImportReader& reader, VerifyResult& re
           if (z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b) secondMember = true;
           afterMember += z.avail_in;
         } else if (status != Z_OK && status != Z_BUF_ERROR) {
-          result.problems.push_back(std::string("the gzip data is damaged: ") +
-                                    (z.msg != nullptr ? z.msg : "unknown error"));
+          reader.Problem(std::string("the gzip data is damaged: ") +
+                         (z.msg != nullptr ? z.msg : "unknown error"));
           damaged = true;
           break;
         }
       }
     }
   } catch (const platform::FileError& error) {
-    result.problems.push_back(SafeText(error.what()));
+    reader.Problem(SafeText(error.what()));
     damaged = true;
   }
   inflateEnd(&z);
   if (!sawAny) {
-    result.problems.push_back("\"" + SafeText(path) + "\" is empty");
+    reader.Problem("\"" + SafeText(path) + "\" is empty");
     return false;
   }
-  if (!damaged && !memberEnded) result.problems.push_back("the gzip stream is cut short");
+  if (!damaged && !memberEnded) reader.Problem("the gzip stream is cut short");
   if (afterMember > 0) {
-    result.problems.push_back(
-        secondMember ? "more than one gzip member: the importer may read only the first"
-                     : "bytes follow the gzip member");
+    reader.Problem(secondMember ? "more than one gzip member: the importer may read only the first"
+                                : "bytes follow the gzip member");
   }
   if (!damaged) reader.Finish();
   return true;
+}
+
+std::string FileName(const std::string& path) {
+  const auto slash = path.find_last_of(kPathSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 struct SourceCopy {
@@ -518,7 +555,7 @@ std::string When(std::int64_t t) {
   return text;
 }
 
-void CompareWithSource(const std::string& archivePath, const std::string& source,
+void CompareWithSource(const std::vector<std::string>& archivePaths, const std::string& source,
                        const std::string& format, const mailbox::ReadOptions& options,
                        ImportReader& reader, VerifyResult& result) {
   Plan plan;
@@ -529,7 +566,9 @@ void CompareWithSource(const std::string& archivePath, const std::string& source
     return;
   }
   std::set<std::string> reported;
-  for (auto& what : ReadReportedMessages(archivePath)) reported.insert(std::move(what));
+  for (const auto& path : archivePaths) {
+    for (auto& what : ReadReportedMessages(path)) reported.insert(std::move(what));
+  }
   std::vector<ReportLine> accounted = plan.leftOut;
   accounted.insert(accounted.end(), plan.inventory.passedOver.begin(),
                    plan.inventory.passedOver.end());
@@ -612,6 +651,15 @@ void CompareWithSource(const std::string& archivePath, const std::string& source
                                 " is not in the archive with the same bytes");
     }
   }
+  // What is left would be imported as well: a second copy (in two volumes, say), or mail the
+  // source does not hold.
+  for (const auto& [fingerprint, entry] : archived) {
+    if (!entry.used) {
+      result.problems.push_back(Show(entry.name) +
+                                " is no message of the source, or a second copy of one; Zimbra "
+                                "would import it too");
+    }
+  }
 }
 
 }  // namespace
@@ -627,15 +675,25 @@ std::string ShortenedName(const std::string& name) {
   return name.substr(0, head) + "\xe2\x80\xa6" + name.substr(tail);
 }
 
-VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source,
-                           const std::string& format, const mailbox::ReadOptions& options) {
+VerifyResult VerifyArchives(const std::vector<std::string>& archivePaths, const std::string& source,
+                            const std::string& format, const mailbox::ReadOptions& options) {
   VerifyResult result;
   ImportReader reader(result);
-  const bool read = ReadArchive(archivePath, reader, result);
+  bool read = !archivePaths.empty();
+  for (const auto& path : archivePaths) {
+    reader.Begin(archivePaths.size() > 1 ? SafeText(FileName(path)) + ": " : "");
+    read = ReadArchive(path, reader) && read;
+  }
+  result.folders = reader.Folders();
   if (read && !source.empty()) {
-    CompareWithSource(archivePath, source, format, options, reader, result);
+    CompareWithSource(archivePaths, source, format, options, reader, result);
   }
   return result;
+}
+
+VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source,
+                           const std::string& format, const mailbox::ReadOptions& options) {
+  return VerifyArchives({archivePath}, source, format, options);
 }
 
 }  // namespace crateline::archive

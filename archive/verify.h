@@ -39,6 +39,13 @@ VerifyResult VerifyArchive(const std::string& archivePath, const std::string& so
                            const std::string& format = "",
                            const mailbox::ReadOptions& options = {});
 
+// Reads several archives (the volumes of one set), each as the importer reads it on its own;
+// with a source, its messages are looked for in all of them, and a message in two of them is
+// a problem (Zimbra would import it twice). What is said about one archive names it.
+VerifyResult VerifyArchives(const std::vector<std::string>& archivePaths,
+                            const std::string& source = "", const std::string& format = "",
+                            const mailbox::ReadOptions& options = {});
+
 // A name shortened for a line of output: the start and the end, "…" between.
 std::string ShortenedName(const std::string& name);
 

@@ -81,14 +81,20 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                    "Compressing threads (default: one per processor)")
       ->check(CLI::Range(0, 256));
   convert->add_option("--level", convertOptions.level, "Compression: fast, default or best");
+  convert->add_option("--volume-size", convertOptions.volumeSize,
+                      "Cut the archive into volumes NAME-part01.tgz, NAME-part02.tgz, ... of at "
+                      "most SIZE each (e.g. 500M, 2G), each imported on its own; no message is "
+                      "split, and a folder only where it does not fit in one volume");
   convert->add_flag("--dry-run", convertOptions.dryRun,
                     "Show the folders and the report without writing anything");
   AddSourceOptions(convert, convertOptions.source, convertLabels);
 
   VerifyOptions verifyOptions;
   CLI::App* verify = app.add_subcommand(
-      "verify", "Read an archive as Zimbra's importer does and report every problem.");
-  verify->add_option("FILE", verifyOptions.archive, "The archive")->required();
+      "verify",
+      "Read an archive, or the volumes of one, as Zimbra's importer does and report every "
+      "problem.");
+  verify->add_option("FILE", verifyOptions.archives, "The archive, or all its volumes")->required();
   verify->add_option("--source", verifyOptions.source,
                      "Also check that every message of this folder or mailbox file is in the "
                      "archive, byte for byte, in its folder, with its date and read state");

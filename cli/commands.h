@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "mailbox/mailbox.h"
@@ -31,6 +32,7 @@ struct ConvertOptions {
   int threads = 0;  // 0: one per processor
   bool force = false;
   bool dryRun = false;
+  std::string volumeSize;  // empty: one archive
   SourceOptions source;
 };
 
@@ -38,7 +40,7 @@ struct ConvertOptions {
 int RunConvert(const ConvertOptions& options, Streams streams);
 
 struct VerifyOptions {
-  std::string archive;
+  std::vector<std::string> archives;  // one archive, or the volumes of one
   std::string source;
   SourceOptions sourceOptions;
 };

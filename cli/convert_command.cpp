@@ -1,5 +1,6 @@
 // crateline-cli convert and verify: the archive writer and the importer's view of an archive,
 // for a terminal or a script.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -144,6 +145,21 @@ bool Exists(const std::string& path) {
   return fs::exists(fs::symlink_status(util::PathFromUtf8(path), ignored));
 }
 
+// The volumes of an earlier set named like destination ("mail-part01.tgz", ... for "mail.tgz").
+std::vector<std::string> ExistingVolumes(const std::string& destination) {
+  std::vector<std::string> found;
+  std::error_code error;
+  const fs::path path = util::PathFromUtf8(destination);
+  for (const auto& entry : fs::directory_iterator(path.parent_path(), error)) {
+    const std::string candidate = util::Utf8FromPath(entry.path());
+    if (candidate != destination && archive::SetPathOf(candidate) == destination) {
+      found.push_back(candidate);
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The checks of -o before any work: a .tgz, outside the source, not replacing without --force.
 bool CheckDestination(const ConvertOptions& options, const std::string& folder,
                       const std::string& destination, std::ostream& err) {
@@ -164,7 +180,13 @@ bool CheckDestination(const ConvertOptions& options, const std::string& folder,
     return false;
   }
   if (options.dryRun || options.force) return true;
-  for (const std::string& path : {destination, archive::ReportPathFor(destination)}) {
+  std::vector<std::string> taken = {archive::ReportPathFor(destination)};
+  if (options.volumeSize.empty()) {
+    taken.push_back(destination);
+  } else {
+    for (const auto& volume : ExistingVolumes(destination)) taken.push_back(volume);
+  }
+  for (const std::string& path : taken) {
     if (Exists(path)) {
       err << "crateline-cli: \"" << SafeText(path)
           << "\" already exists; use --force to replace it\n";
@@ -172,6 +194,40 @@ bool CheckDestination(const ConvertOptions& options, const std::string& folder,
     }
   }
   return true;
+}
+
+// The files a successful run wrote: the archive, or its volumes.
+std::vector<std::string> WrittenFiles(const archive::ArchiveReport& report,
+                                      const std::string& destination) {
+  if (report.volumes.empty()) return {destination};
+  std::vector<std::string> files;
+  for (const auto& volume : report.volumes) files.push_back(volume.path);
+  return files;
+}
+
+// Volumes an earlier, larger set left beyond this one's: they would be taken for part of it.
+void RemoveStaleVolumes(const archive::ArchiveReport& report, const std::string& destination,
+                        std::ostream& err) {
+  const auto written = WrittenFiles(report, destination);
+  for (const auto& old : ExistingVolumes(destination)) {
+    if (std::find(written.begin(), written.end(), old) != written.end()) continue;
+    std::error_code error;
+    if (!fs::remove(util::PathFromUtf8(old), error)) {
+      err << "crateline-cli: \"" << SafeText(old)
+          << "\", a volume of an earlier set, could not be removed: " << error.message() << "\n";
+    }
+  }
+}
+
+void PrintVolumePlan(const archive::TarArchive& writer, const std::string& destination,
+                     std::ostream& out) {
+  const auto& volumes = writer.Volumes();
+  out << "Volumes (" << volumes.size() << "):\n";
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    out << "  " << SafeText(archive::VolumePath(destination, i, volumes.size())) << ": "
+        << volumes[i].count << " messages, " << Size(volumes[i].tarBytes)
+        << " before compression\n";
+  }
 }
 
 }  // namespace
@@ -189,6 +245,16 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   std::error_code ignored;
   const std::string destination = util::Utf8FromPath(
       fs::absolute(util::PathFromUtf8(output), ignored).lexically_normal().make_preferred());
+  std::uint64_t volumeSize = 0;
+  if (!options.volumeSize.empty()) {
+    constexpr std::uint64_t kSmallest = 1024 * 1024;
+    if (!archive::ParseSize(options.volumeSize, volumeSize) || volumeSize < kSmallest) {
+      streams.err << "crateline-cli: --volume-size takes a size of at least 1M, such as 500M or "
+                     "2G, not \""
+                  << SafeText(options.volumeSize) << "\"\n";
+      return kExitUsage;
+    }
+  }
   if (!CheckDestination(options, folder, destination, streams.err)) return kExitUsage;
 
   const auto started = Clock::now();
@@ -198,6 +264,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   writer.SetThreads(options.threads);
   writer.SetSourceFormat(options.source.format);
   writer.SetReadOptions(options.source.read);
+  writer.SetVolumeSize(volumeSize);
   if (writer.AddDirectoryTree(folder) != 1) {
     streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
     return platform::TerminationRequested() ? StoppedStatus() : kExitUsage;
@@ -209,6 +276,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
     streams.out << plan.messages.size() << " messages (" << Size(totalBytes)
                 << ") would be archived.\n";
     PrintFolders(plan.FolderTable(), streams.out);
+    if (volumeSize > 0) PrintVolumePlan(writer, destination, streams.out);
     if (!writer.Report().Empty()) streams.out << archive::FormatReport(writer.Report());
     return kExitOk;
   }
@@ -233,11 +301,16 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  const std::uint64_t archiveSize = fs::file_size(util::PathFromUtf8(destination), ignored);
-  streams.out << "Wrote \"" << SafeText(destination) << "\": " << report.messagesWritten
-              << " messages (" << Size(report.bytesRead) << " into " << Size(archiveSize) << ") in "
-              << std::fixed << std::setprecision(1) << seconds << " s, "
-              << archive::DescribeCompression(level) << ".\n";
+  std::uint64_t archiveSize = 0;
+  for (const auto& path : WrittenFiles(report, destination)) {
+    archiveSize += fs::file_size(util::PathFromUtf8(path), ignored);
+  }
+  streams.out << "Wrote \"" << SafeText(destination) << "\"";
+  if (!report.volumes.empty()) streams.out << " in " << report.volumes.size() << " volumes";
+  streams.out << ": " << report.messagesWritten << " messages (" << Size(report.bytesRead)
+              << " into " << Size(archiveSize) << ") in " << std::fixed << std::setprecision(1)
+              << seconds << " s, " << archive::DescribeCompression(level) << ".\n";
+  if (options.force && volumeSize > 0) RemoveStaleVolumes(report, destination, streams.err);
   if (report.unreadMessages > 0)
     streams.out << report.unreadMessages << " of them arrive unread.\n";
   PrintFolders(report.folders, streams.out);
@@ -266,33 +339,43 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
                 << " message(s) or place(s) are not in the archive as they were read: see "
                    "\"Left out\" and \"Damaged\" above.\n";
   }
-  PrintHowToImport(destination, streams.out);
+  if (report.volumes.empty()) {
+    PrintHowToImport(destination, streams.out);
+  } else {
+    streams.out << "Import each volume on its own, one after the other (the report lists what each "
+                   "holds),\nor send them all with:\n  crateline-cli upload \""
+                << SafeText(destination.substr(0, destination.size() - 4))
+                << "\"-part*.tgz --url URL --user USER\n";
+  }
   return status;
 }
 
 int RunVerify(const VerifyOptions& options, Streams streams) {
   std::error_code ignored;
-  const fs::path archivePath = util::PathFromUtf8(options.archive);
-  if (fs::is_directory(archivePath, ignored)) {
-    streams.err << "crateline-cli: \"" << SafeText(options.archive)
-                << "\" is a folder; verify reads an archive (a .tgz), and takes the folder it "
-                   "came from with --source\n";
-    return kExitUsage;
-  }
-  if (!fs::exists(archivePath, ignored)) {
-    streams.err << "crateline-cli: cannot read \"" << SafeText(options.archive)
-                << "\": " << std::make_error_code(std::errc::no_such_file_or_directory).message()
-                << "\n";
-    return kExitUsage;
+  for (const auto& archive : options.archives) {
+    const fs::path archivePath = util::PathFromUtf8(archive);
+    if (fs::is_directory(archivePath, ignored)) {
+      streams.err << "crateline-cli: \"" << SafeText(archive)
+                  << "\" is a folder; verify reads an archive (a .tgz), and takes the folder it "
+                     "came from with --source\n";
+      return kExitUsage;
+    }
+    if (!fs::exists(archivePath, ignored)) {
+      streams.err << "crateline-cli: cannot read \"" << SafeText(archive)
+                  << "\": " << std::make_error_code(std::errc::no_such_file_or_directory).message()
+                  << "\n";
+      return kExitUsage;
+    }
   }
   const std::string source = options.source.empty() ? "" : AbsoluteSourcePath(options.source);
-  const archive::VerifyResult result = archive::VerifyArchive(
-      options.archive, source, options.sourceOptions.format, options.sourceOptions.read);
+  const archive::VerifyResult result = archive::VerifyArchives(
+      options.archives, source, options.sourceOptions.format, options.sourceOptions.read);
   for (const auto& problem : result.problems) streams.out << "problem: " << problem << "\n";
   for (const auto& warning : result.warnings) streams.out << "warning: " << warning << "\n";
   PrintFolders(result.folders, streams.out);
-  streams.out << result.messages << " messages (" << result.unread << " unread), "
-              << result.problems.size() << " problems, " << result.warnings.size()
+  streams.out << result.messages << " messages (" << result.unread << " unread)";
+  if (options.archives.size() > 1) streams.out << " in " << options.archives.size() << " archives";
+  streams.out << ", " << result.problems.size() << " problems, " << result.warnings.size()
               << " warnings.\n";
   if (!source.empty()) {
     streams.out << "Of the source's messages, " << result.sourceMessages

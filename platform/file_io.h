@@ -79,6 +79,9 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination);
 // turn it off to exercise the named temporary file that other systems get.
 void UseUnnamedOutputs(bool allowed);
 
+// Removes one file, quietly: for cleaning up after a failure, which it must not mask.
+void RemoveFileQuietly(const std::string& path) noexcept;
+
 // Removes the temporary files of outputs neither committed nor discarded (registered at exit).
 void RemovePendingOutputs() noexcept;
 

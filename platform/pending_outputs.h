@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "platform/file_io.h"
+
 namespace crateline::platform {
 
 void RegisterPendingOutput(const std::string& path);
 void UnregisterPendingOutput(const std::string& path);
-// Removes one file, quietly; each system's output file supplies it.
-void RemoveFileQuietly(const std::string& path) noexcept;
 
 }  // namespace crateline::platform

@@ -8,10 +8,14 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # libraries
   libgtest-dev googletest libcli11-dev zlib1g-dev libdeflate-dev libisal-dev libutf8proc-dev
+  # uploading into a mailbox: HTTPS, and the server's answers and the upload journal in JSON
+  libcurl4-openssl-dev nlohmann-json3-dev
   # the window
   qt6-base-dev fonts-dejavu-core
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools
+  # the test mail server's throwaway certificate
+  openssl
   # formatting and lint
   clang-format clang-tidy
   # the line reader's fuzz target
