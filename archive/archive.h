@@ -169,6 +169,9 @@ class TarArchive {
   // Cuts the archive into volumes of at most this many bytes (volumes.h); 0, the default,
   // writes one archive.
   void SetVolumeSize(std::uint64_t bytes);
+  // Leaves out of the plan the messages `drop` names (an upload's, sent before), and cuts the
+  // volumes again; returns how many it left out.
+  std::size_t DropMessages(const std::function<bool(const PlannedMessage&)>& drop);
   // The volumes the plan's messages go in: one when no size is set.
   const std::vector<Volume>& Volumes() const { return volumes_; }
   // The store format to read ("eml", ...); empty: the one that bids highest.

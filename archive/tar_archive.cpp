@@ -383,6 +383,13 @@ std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
   return 1;
 }
 
+std::size_t TarArchive::DropMessages(const std::function<bool(const PlannedMessage&)>& drop) {
+  const std::size_t before = plan_.messages.size();
+  std::erase_if(plan_.messages, drop);
+  volumes_ = PlanVolumes(plan_, volumeSize_);
+  return before - plan_.messages.size();
+}
+
 void TarArchive::SetVolumeSize(std::uint64_t bytes) {
   volumeSize_ = bytes;
   volumes_ = PlanVolumes(plan_, volumeSize_);

@@ -16,11 +16,14 @@ constexpr const char* kVersion = "3.0";
 constexpr const char* kTitle = "Brakmoor Crateline";
 constexpr const char* kExitStatuses =
     "Exit statuses:\n"
-    "  0    done: every message is in the archive (convert), or no problem was found (verify)\n"
-    "  1    the work failed, or verify found problems\n"
+    "  0    done: every message is in the archive (convert), no problem was found (verify),\n"
+    "       every volume was imported with no fault (upload)\n"
+    "  1    the work failed, verify found problems, or a volume was refused or its import\n"
+    "       state is unknown (upload)\n"
     "  2    the command line, or the folder or file it names, cannot be used\n"
     "  3    convert wrote the archive, but left messages out or archived one that changed\n"
-    "       while it was read; each is named in the report with the reason\n"
+    "       while it was read; upload: the server did not import some messages; each is\n"
+    "       named in the report with the reason\n"
     "  130  stopped with Ctrl-C (SIGTERM and SIGHUP: 128 + their number); no file is left\n";
 
 // The options that say which store a source is and how to read it, on a command.
@@ -100,6 +103,60 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                      "archive, byte for byte, in its folder, with its date and read state");
   AddSourceOptions(verify, verifyOptions.sourceOptions, verifyLabels);
 
+#ifdef CRATELINE_HAVE_UPLOAD
+  UploadCommandOptions uploadOptions;
+  std::string uploadLabels;
+  CLI::App* upload = app.add_subcommand(
+      "upload",
+      "Send archives, or a mail store packed on the way (no file on disk), into a Zimbra "
+      "mailbox through its REST import, one volume per request, and report what the server "
+      "made of each. A journal beside the source records what was taken, so that the same "
+      "command run again sends only the rest.");
+  upload
+      ->add_option("SOURCE", uploadOptions.sources,
+                   "A mail store (as for convert), or .tgz archives: one, or the volumes of one")
+      ->required();
+  upload->add_option("--url", uploadOptions.url, "The mail server, e.g. https://mail.example.com")
+      ->required();
+  upload->add_option("--user", uploadOptions.user, "The mailbox's account, e.g. ann@example.com")
+      ->required();
+  upload->add_option("--password-file", uploadOptions.passwordFile,
+                     "Read the password from the first line of this file (else from "
+                     "CRATELINE_PASSWORD, else asked on the terminal; never on the command line)");
+  upload
+      ->add_option("--auth", uploadOptions.auth,
+                   "soap (log in once and send the token, the default) or basic (the password "
+                   "with every request)")
+      ->check(CLI::IsMember({"soap", "basic"}));
+  upload->add_option("--token-file", uploadOptions.tokenFile,
+                     "Send this auth token (a ZM_AUTH_TOKEN from a login) instead of logging in");
+  upload->add_option("--admin", uploadOptions.admin,
+                     "Log in as this administrator and import for --user (the password is the "
+                     "administrator's)");
+  upload->add_option("--admin-url", uploadOptions.adminUrl,
+                     "The admin service (default: the server's host, port 7071)");
+  upload->add_option("--ca-file", uploadOptions.caFile,
+                     "Trust the certificates in this file (a server with its own authority)");
+  upload->add_flag("--insecure", uploadOptions.insecure,
+                   "Do not check the server's certificate, and allow http:// (not advised)");
+  upload->add_option("--subfolder", uploadOptions.subfolder,
+                     "Import everything under this folder, created by the server");
+  upload->add_option("--volume-size", uploadOptions.volumeSize,
+                     "A mail store's volumes: at most SIZE of mail each (default 256M)");
+  upload->add_option("--level", uploadOptions.level, "Compression: fast, default or best");
+  upload->add_option("--threads", uploadOptions.threads, "Compressing threads")
+      ->check(CLI::Range(0, 256));
+  upload
+      ->add_option("--timeout", uploadOptions.timeout,
+                   "Seconds to wait for the server's verdict after a volume's last byte "
+                   "(default 900)")
+      ->check(CLI::PositiveNumber);
+  upload->add_flag("--resend-unknown", uploadOptions.resendUnknown,
+                   "Send again the volumes an earlier upload sent without a verdict (check the "
+                   "mailbox first: Zimbra would add their messages twice)");
+  AddSourceOptions(upload, uploadOptions.source, uploadLabels);
+#endif
+
   // CLI11 reads arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -121,6 +178,10 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   if (scan->parsed()) return RunScan(scanOptions, streams);
   if (convert->parsed()) return RunConvert(convertOptions, streams);
   if (verify->parsed()) return RunVerify(verifyOptions, streams);
+#ifdef CRATELINE_HAVE_UPLOAD
+  uploadOptions.source.read.labels = LabelModeOf(uploadLabels);
+  if (upload->parsed()) return RunUpload(uploadOptions, streams);
+#endif
   streams.out << app.help();
   return kExitOk;
 }

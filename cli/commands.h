@@ -48,6 +48,29 @@ struct VerifyOptions {
 // Reads an archive as the importer does; 0 only when nothing is wrong.
 int RunVerify(const VerifyOptions& options, Streams streams);
 
+struct UploadCommandOptions {
+  std::vector<std::string> sources;
+  std::string url;
+  std::string user;
+  std::string passwordFile;
+  std::string auth = "soap";
+  std::string tokenFile;
+  std::string admin;
+  std::string adminUrl;
+  std::string caFile;
+  bool insecure = false;
+  std::string subfolder;
+  std::string volumeSize;
+  std::string level = "default";
+  int threads = 0;
+  double timeout = 900;
+  bool resendUnknown = false;
+  SourceOptions source;
+};
+
+// Sends archives, or a mail store packed on the way, into a Zimbra mailbox (upload/).
+int RunUpload(const UploadCommandOptions& options, Streams streams);
+
 // The folder as an absolute path in the system's own form, ending in a separator.
 std::string AbsoluteFolderPath(const std::string& folder);
 

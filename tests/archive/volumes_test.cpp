@@ -102,7 +102,7 @@ class VolumeSetTest : public ::testing::Test {
           "From: a@example.org\r\nDate: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\n" + body);
     }
   }
-  std::string Source() const { return (dir_.path() / "source").string(); }
+  std::string Source() const { return dir_.folder() + "source" + util::kPathSeparator; }
   std::string Dest() const { return (dir_.path() / "mail.tgz").string(); }
 
   testing::TempDir dir_;
@@ -128,16 +128,15 @@ TEST_F(VolumeSetTest, EachVolumeStandsAloneWithinItsSizeAndTheSetHoldsTheSource)
   }
   EXPECT_EQ(messages, 24u);
   EXPECT_FALSE(fs::exists(Dest()));  // the set, not one archive
-  const VerifyResult set = VerifyArchives(paths, dir_.folder() + "source/");
+  const VerifyResult set = VerifyArchives(paths, Source());
   EXPECT_TRUE(set.Ok()) << set.problems.front();
   EXPECT_EQ(set.sourceMessages, 24u);
 
   // A volume missing from the set, or one given twice, is a problem.
-  const VerifyResult missing =
-      VerifyArchives({paths.begin() + 1, paths.end()}, dir_.folder() + "source/");
+  const VerifyResult missing = VerifyArchives({paths.begin() + 1, paths.end()}, Source());
   EXPECT_EQ(missing.problems.size(), volumes[0].messages);
   paths.push_back(paths.front());
-  const VerifyResult twice = VerifyArchives(paths, dir_.folder() + "source/");
+  const VerifyResult twice = VerifyArchives(paths, Source());
   ASSERT_EQ(twice.problems.size(), volumes[0].messages);
   EXPECT_NE(twice.problems[0].find("second copy"), std::string::npos) << twice.problems[0];
 }

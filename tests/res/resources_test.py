@@ -206,7 +206,8 @@ class Installation(unittest.TestCase):
             self.assertIn(b"MIT License", read(os.path.join(share, "doc", "crateline", "copyright")))
             page = run("man", "-l", os.path.join(share, "man", "man1", "crateline-cli.1"),
                        env=dict(os.environ, MANWIDTH="80", MANPAGER="cat", PAGER="cat"))
-            self.assertIn("crateline-cli - pack a folder", page)
+            self.assertRegex(page, r"crateline-cli\s+-\s+pack mail into a .tgz")
+            self.assertIn("upload", page)
             self.assertIn("EXIT STATUS", page)
 
     def test_debian_package_installs_and_runs(self):
@@ -220,7 +221,8 @@ class Installation(unittest.TestCase):
             deb = os.path.join(scratch, debs[0])
             depends = run("dpkg-deb", "-f", deb, "Depends")
             self.assertIn("usr/share/doc/crateline/copyright", run("dpkg-deb", "-c", deb))
-            for library in ("libqt6widgets6", "libdeflate0", "libisal2", "libutf8proc2", "zlib1g", "xdg-utils"):
+            for library in ("libqt6widgets6", "libdeflate0", "libisal2", "libutf8proc2", "zlib1g", "libcurl4",
+                            "xdg-utils"):
                 self.assertIn(library, depends)
             root = os.path.join(scratch, "root")
             run("dpkg-deb", "-x", deb, root)

@@ -1,0 +1,69 @@
+// HTTPS requests through libcurl: small ones whose answer is read whole (logging in), and large
+// ones whose body is streamed from a reader (an archive as it is made) with no copy on disk.
+//
+// What an upload must tell apart is how far a request got, since Zimbra keeps what an import
+// already added: nothing sent (the connection failed; safe to send again), sent but no answer
+// (a cut, a timeout: the import may be running), or an answer. A Response says which.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace crateline::upload {
+
+struct TlsOptions {
+  std::string caFile;     // certificates to trust instead of the system's
+  bool insecure = false;  // no certificate checks at all (a test server, a self-signed one)
+};
+
+struct Request {
+  std::string url;
+  std::vector<std::string> headers;  // "Name: value"
+  std::string body;                  // sent when there is no reader
+  // Fills the buffer with the next bytes of the body and returns how many; 0 at its end. It may
+  // throw to abort the request. With a reader and no length the body goes chunked.
+  std::function<std::size_t(char* buffer, std::size_t size)> reader;
+  std::int64_t length = -1;
+  std::string basicUser;  // HTTP Basic credentials, when not empty
+  std::string basicPassword;
+  std::string cookie;  // "NAME=value"
+  // Seconds to wait for the answer once the whole body is sent; 0: no limit.
+  double answerTimeout = 0;
+};
+
+struct Response {
+  long status = 0;  // 0: no answer
+  std::string body;
+  std::string contentType;
+  std::string error;            // why there is no answer
+  std::uint64_t bytesSent = 0;  // of the body
+  bool bodySent = false;        // the whole body went out
+  bool timedOut = false;        // no answer within answerTimeout
+  bool stopped = false;         // Ctrl-C, or Progress asked to stop
+  bool readerFailed = false;    // the reader threw: `error` says why
+  double secondsAfterBody = 0;  // from the body's last byte to the answer
+};
+
+// Called now and then with the body's bytes sent so far; returns false to stop the request.
+using Progress = std::function<bool(std::uint64_t bytesSent)>;
+
+class HttpClient {
+ public:
+  explicit HttpClient(TlsOptions tls);
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  Response Post(const Request& request, const Progress& progress = {});
+
+ private:
+  TlsOptions tls_;
+  void* curl_;
+};
+
+// Text escaped for a URL's query or path segment (RFC 3986 unreserved characters kept).
+std::string UrlEncoded(const std::string& text, const std::string& alsoKeep = "");
+
+}  // namespace crateline::upload

@@ -1,0 +1,86 @@
+// crateline-cli upload: archives, a set of volumes, or a mail store packed on the way, sent to
+// a Zimbra mailbox one volume per request, with the server's verdict on each.
+//
+// Every volume ends in one of three ways, and the journal (journal.h) keeps the first two:
+// accepted (the server imported it, listing the entries it could not take), unknown (sent, at
+// least in part, and no verdict: a cut connection, a gateway's 504, no answer in time; the
+// import may be running and is not sent again unless asked, since Zimbra would add every
+// message twice), or refused before anything was imported (the login, the account, a
+// connection that never opened), which stops the upload and is sent again next time. An upload
+// stops at the first volume that is not accepted.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "upload/http.h"
+#include "upload/zimbra.h"
+
+namespace crateline::upload {
+
+struct UploadOptions {
+  std::string url;  // the mail server, https://...
+  Credentials credentials;
+  TlsOptions tls;
+  std::string subfolder;         // imported under this folder (created by the server)
+  std::uint64_t volumeSize = 0;  // a mail store's volumes; 0: kDefaultVolumeSize
+  archive::CompressionLevel level = archive::CompressionLevel::kDefault;
+  int threads = 0;
+  std::string format;  // the store's format; empty: detected
+  mailbox::ReadOptions read;
+  double answerTimeout = 900;  // seconds to wait for a verdict after a volume's last byte
+  bool resendUnknown = false;  // send again the volumes the journal holds as unknown
+};
+
+// A mail store's volumes when none is asked for. The server must import a volume within its
+// proxy's minute after the upload; at an estimated 5 MiB of mail a second for a loaded server,
+// 256 MiB of mail takes under that.
+inline constexpr std::uint64_t kDefaultVolumeSize = 256ull * 1024 * 1024;
+
+enum class Outcome { kAccepted, kSkipped, kUnknown, kRefused };
+
+struct VolumeResult {
+  std::size_t number = 0;  // from 1, of `count`
+  std::size_t count = 0;
+  std::string name;  // "mail-part01.tgz", or "volume 2 of 5"
+  Outcome outcome = Outcome::kRefused;
+  std::string why;             // for kUnknown and kRefused
+  std::string verdict;         // the server's: success, warn or fail
+  std::vector<Fault> faults;   // what the server could not import
+  std::uint64_t messages = 0;  // in the volume (0 for a file: not read)
+  std::uint64_t bytesSent = 0;
+  double serverSeconds = 0;  // from the last byte to the verdict
+};
+
+class UploadListener {
+ public:
+  virtual ~UploadListener() = default;
+  // A volume is about to go: index from 0, `bytes` 0 when unknown (made on the way).
+  virtual void VolumeStarting(std::size_t index, std::size_t count, const std::string& name,
+                              std::uint64_t bytes) = 0;
+  virtual void Sent(std::uint64_t bytes) = 0;
+  virtual void VolumeDone(const VolumeResult& result) = 0;
+};
+
+struct UploadResult {
+  std::vector<VolumeResult> volumes;
+  archive::ArchiveReport packing;                // a mail store's report, as convert's
+  std::vector<archive::ReportLine> notImported;  // a message (or volume) and the server's fault
+  std::uint64_t messagesSentBefore = 0;          // a store's messages the journal had as sent
+  std::uint64_t unknownHeldBack = 0;  // volumes the journal holds as unknown, not sent again
+  std::string error;                  // why the upload stopped, when it did
+  std::string journal;                // the journal's path
+  bool stopped = false;               // by Ctrl-C
+
+  // Every volume accepted (or accepted before), nothing the server could not import.
+  bool Complete() const;
+};
+
+// Sends `sources`: .tgz files (an archive or the volumes of one), or a single mail store.
+// Throws LoginError when the login fails, std::invalid_argument for sources it cannot take.
+UploadResult Upload(const std::vector<std::string>& sources, const UploadOptions& options,
+                    UploadListener& listener);
+
+}  // namespace crateline::upload
