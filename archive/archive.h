@@ -159,6 +159,9 @@ class TarArchive {
   // made), as the volume `name`; the report gathers what the volumes written since the first
   // (index 0) found.
   std::int32_t WriteVolume(std::size_t index, platform::OutputFile& out, const std::string& name);
+  // The messages (Plan().messages) the last volume written holds: those of its plan that could
+  // be read.
+  const std::vector<std::size_t>& LastVolumeWritten() const { return lastWritten_; }
 
   const std::string& LastError() const { return lastError_; }
   const ArchiveReport& Report() const { return report_; }
@@ -191,7 +194,8 @@ class TarArchive {
   archive::Plan plan_;
   std::vector<Volume> volumes_;
   std::uint64_t volumeSize_ = 0;
-  std::vector<std::uint64_t> written_;  // messages written, by plan folder
+  std::vector<std::uint64_t> written_;    // messages written, by plan folder
+  std::vector<std::size_t> lastWritten_;  // the messages of the last volume written
   ArchiveReport report_;
   std::string lastError_;
   std::string format_;

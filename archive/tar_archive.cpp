@@ -58,7 +58,6 @@ class TarArchive::Writer {
   // Returns the messages written, by plan folder.
   const std::vector<std::uint64_t>& Run() {
     const std::size_t end = volume_.first + volume_.count;
-    const std::uint64_t before = report_.messagesWritten;
     for (std::size_t i = volume_.first; i < end; ++i) {
       const PlannedMessage& message = plan_.messages[i];
       current_ = plan_.inventory.LabelOf(plan_.Source(message));
@@ -69,8 +68,6 @@ class TarArchive::Writer {
     }
     gzip_.Write(tar::EndOfArchive());
     gzip_.Finish();
-    if (report_.messagesWritten == before)
-      throw std::runtime_error("none of the messages could be read");
     if (end == plan_.messages.size()) Percent(100, true);
     CheckStop();
     return written_;
@@ -226,6 +223,7 @@ class TarArchive::Writer {
     gzip_.Write(kZeros, tar::PaddingFor(size));
     ++report_.messagesWritten;
     ++written_[planned.folder];
+    owner_.lastWritten_.push_back(index);
 
     if (whole && message.wholeFile) {
       try {
@@ -406,6 +404,7 @@ void TarArchive::ResetReport() {
 }
 
 void TarArchive::WriteOne(std::size_t index, platform::OutputFile& out, const std::string& name) {
+  lastWritten_.clear();
   std::vector<std::uint64_t> counts;
   {
     Writer writer(*this, out, volumes_[index]);
@@ -436,10 +435,7 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
                      : "there are no messages to archive in \"" + plan_.inventory.root + "\"";
     return 0;
   }
-  // Every volume is kept aside until the last is complete: a run that fails or is stopped
-  // leaves none of them.
   std::vector<std::unique_ptr<platform::OutputFile>> outs;
-  std::vector<std::string> committed;
   const auto open = [&](const std::string& name) {
     try {
       outs.push_back(outputFactory_ ? outputFactory_(name) : platform::CreateAtomicOutput(name));
@@ -451,16 +447,25 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
   const auto name = [&](std::size_t i) {
     return volumeSize_ > 0 ? VolumePath(path, i, volumes_.size()) : path;
   };
-  open(name(0));
+  open(name(0));  // raises OutputError: nothing is read when the archive cannot be made
   try {
     for (std::size_t i = 0; i < volumes_.size(); ++i) {
       if (i > 0) open(name(i));
       WriteOne(i, *outs.back(), name(i));
+      if (lastWritten_.empty() && volumeSize_ > 0) {
+        // None of the volume's messages could be read: an archive of nothing is no volume.
+        outs.back()->Discard();
+        outs.pop_back();
+        report_.volumes.pop_back();
+        continue;
+      }
+      // Set aside complete and closed: however many volumes there are, one file is open.
+      outs.back()->Prepare();
     }
-    for (std::size_t i = 0; i < outs.size(); ++i) {
-      outs[i]->Commit();
-      committed.push_back(name(i));
-    }
+    if (report_.messagesWritten == 0)
+      throw std::runtime_error("none of the messages could be read");
+    // Only now is anything put in place; until here what was there is untouched.
+    for (auto& out : outs) out->Commit();
     return 1;
   } catch (const Stopped&) {
     lastError_ = "the conversion was stopped; no archive was written";
@@ -469,7 +474,6 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
     lastError_ = e.what();
   }
   for (auto& out : outs) out->Discard();
-  for (const auto& done : committed) platform::RemoveFileQuietly(done);
   return 0;
 }
 

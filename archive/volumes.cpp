@@ -122,7 +122,18 @@ std::string SetPathOf(const std::string& volumePath) {
 }
 
 bool ParseSize(const std::string& text, std::uint64_t& bytes) {
-  if (text.empty() || std::isdigit(static_cast<unsigned char>(text[0])) == 0) return false;
+  // Digits, one point at most, then the unit: nothing strtod would read otherwise (0x10, 1e9).
+  std::size_t digits = 0, points = 0;
+  for (const char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+      ++digits;
+    } else if (c == '.' && points == 0 && digits > 0) {
+      ++points;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || digits + points + 1 < text.size()) return false;
   char* end = nullptr;
   const double number = std::strtod(text.c_str(), &end);
   const std::string unit = end;

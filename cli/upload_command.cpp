@@ -272,9 +272,13 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
   if (!MakeOptions(command, options, streams.err)) return kExitUsage;
   std::vector<std::string> sources;
   for (const auto& source : command.sources) {
-    sources.push_back(source.ends_with(".tgz") ? util::Utf8FromPath(std::filesystem::absolute(
-                                                     util::PathFromUtf8(source)))
-                                               : AbsoluteSourcePath(source));
+    // The same file by any spelling ("./a.tgz", "a.tgz") is the same upload in the journal.
+    std::error_code ignored;
+    sources.push_back(
+        source.ends_with(".tgz")
+            ? util::Utf8FromPath(
+                  std::filesystem::absolute(util::PathFromUtf8(source), ignored).lexically_normal())
+            : AbsoluteSourcePath(source));
   }
   Progress progress(streams);
   upload::UploadResult result;
@@ -303,7 +307,8 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
                 << " message(s) sent before were not sent again";
   }
   streams.out << ".\n";
-  if (result.volumes.empty() && result.error.empty()) {
+  if (result.volumes.empty() && result.error.empty() && !result.stopped &&
+      result.unknownHeldBack == 0) {
     streams.out << "Nothing to send: the journal \"" << SafeText(result.journal)
                 << "\" has every message as sent.\n";
   }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,12 @@ struct FileStatus {
 
 class InputFile {
  public:
+  // The seam for tests: a check asked before every open, returning the system's error code
+  // to fail that open with (as a file no one may read fails), or 0 to let it go on. None by
+  // default; a test sets it and clears it with {}.
+  using OpenCheck = std::function<int(const std::string& path)>;
+  static void SetOpenCheck(OpenCheck check);
+
   // Opens for reading without following a final link; throws FileError.
   explicit InputFile(const std::string& path);
   ~InputFile();
@@ -65,6 +72,10 @@ class OutputFile {
   virtual ~OutputFile() = default;
   // Throws FileError (a full disk names the destination and the system's reason).
   virtual void Write(const void* data, std::size_t size) = 0;
+  // Flushes to the disk and sets the file aside, complete, under a temporary name, with no
+  // handle kept open, for a Commit later: outputs written one after another (the volumes of
+  // one archive) are all put in place at the end, however many there are. Optional.
+  virtual void Prepare() {}
   // Flushes to the disk and puts the file at its destination, replacing what was there.
   virtual void Commit() = 0;
   // Drops what was written; the destination stays as it was. Never throws.

@@ -26,6 +26,23 @@ FileError::FileError(const std::string& path, const std::string& action, const s
       path_(path),
       systemError_(0) {}
 
+namespace {
+InputFile::OpenCheck& InstalledOpenCheck() {
+  static InputFile::OpenCheck check;
+  return check;
+}
+}  // namespace
+
+void InputFile::SetOpenCheck(OpenCheck check) {
+  InstalledOpenCheck() = std::move(check);
+}
+
+// Asked by each system's InputFile before it opens: a test's injected failure.
+int InjectedOpenError(const std::string& path) {
+  const auto& check = InstalledOpenCheck();
+  return check ? check(path) : 0;
+}
+
 void RegisterPendingOutput(const std::string& path) {
   // The set is made before the exit handler is registered, so that it outlives the handler.
   static const bool registered = (Pending(), std::atexit(RemovePendingOutputs), true);

@@ -62,10 +62,11 @@ class PosixOutput final : public OutputFile {
     }
   }
 
-  void Commit() override {
+  void Prepare() override {
+    if (fd_ < 0) return;  // prepared before
     if (fsync(fd_) != 0) throw FileError(destination_, "write", errno);
     if (temporary_.empty()) {
-      // Give the unnamed file a name beside the destination, then move it over.
+      // Give the unnamed file a name beside the destination, for the rename to come.
       temporary_ = TemporaryName();
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
       if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
@@ -75,13 +76,17 @@ class PosixOutput final : public OutputFile {
       }
       RegisterPendingOutput(temporary_);
     }
+    close(fd_);
+    fd_ = -1;
+  }
+
+  void Commit() override {
+    Prepare();
     if (rename(temporary_.c_str(), destination_.c_str()) != 0) {
       throw FileError(destination_, "replace", errno);
     }
     UnregisterPendingOutput(temporary_);
     temporary_.clear();
-    close(fd_);
-    fd_ = -1;
     // The rename is durable only once the folder is.
     const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
@@ -144,6 +149,7 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  if (const int injected = InjectedOpenError(path)) throw FileError(path, "open", injected);
   // O_NONBLOCK keeps a FIFO from blocking the open; it changes nothing for the regular files
   // that are the only ones read.
   const int fd = OpenLongPath(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);

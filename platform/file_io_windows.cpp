@@ -82,11 +82,16 @@ class WindowsOutput final : public OutputFile {
     }
   }
 
-  void Commit() override {
+  void Prepare() override {
+    if (handle_ == INVALID_HANDLE_VALUE) return;  // prepared before
     if (!FlushFileBuffers(handle_))
       throw FileError(destination_, "write", static_cast<int>(GetLastError()));
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+  }
+
+  void Commit() override {
+    Prepare();
     SetFileAttributesW(W(SystemPath(temporary_)), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExW(W(SystemPath(temporary_)), W(SystemPath(destination_)),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -136,6 +141,7 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+  if (const int injected = InjectedOpenError(path)) throw FileError(path, "open", injected);
   // Links were left out when the tree was walked; other reparse points (a cloud placeholder)
   // are opened as the file they stand for.
   const HANDLE h =

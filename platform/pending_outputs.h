@@ -10,6 +10,8 @@
 namespace crateline::platform {
 
 void RegisterPendingOutput(const std::string& path);
+// The error a test's InputFile::SetOpenCheck asks an open of `path` to fail with; 0: none.
+int InjectedOpenError(const std::string& path);
 void UnregisterPendingOutput(const std::string& path);
 
 }  // namespace crateline::platform

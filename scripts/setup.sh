@@ -11,7 +11,7 @@ packages=(
   # uploading into a mailbox: HTTPS, and the server's answers and the upload journal in JSON
   libcurl4-openssl-dev nlohmann-json3-dev
   # the window
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools
   # the test mail server's throwaway certificate

@@ -50,11 +50,14 @@ std::size_t ReadBody(char* buffer, std::size_t size, std::size_t count, void* us
     t.response->error = e.what();
     return CURL_READFUNC_ABORT;
   }
-  if (n == 0 && !t.bodyDone) {
+  t.handedOut += n;
+  // libcurl stops asking once a body of known length is out: that is its end too.
+  const bool whole =
+      t.request->length >= 0 && t.handedOut >= static_cast<std::uint64_t>(t.request->length);
+  if ((n == 0 || whole) && !t.bodyDone) {
     t.bodyDone = true;
     t.bodyEnd = Clock::now();
   }
-  t.handedOut += n;
   return n;
 }
 
@@ -79,7 +82,13 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) 
     t.bodyDone = true;
     t.bodyEnd = now;
   }
-  if (platform::TerminationRequested() || (*t.progress && !(*t.progress)(bytes))) {
+  bool go = true;
+  try {
+    go = !*t.progress || (*t.progress)(bytes);
+  } catch (const std::exception&) {
+    go = false;  // nothing may unwind through libcurl
+  }
+  if (platform::TerminationRequested() || !go) {
     t.response->stopped = true;
     return 1;
   }

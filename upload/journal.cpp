@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -69,12 +72,15 @@ std::string Journal::PathFor(const std::string& source) {
   return util::Utf8FromPath(parent / kFileName);
 }
 
-Journal::Journal(std::string path) : path_(std::move(path)) {
-  std::ifstream file(util::PathFromUtf8(path_), std::ios::binary);
-  if (!file) return;  // none yet
+Journal::Uploads Journal::Read(const std::string& path) {
+  Uploads uploads;
+  std::error_code missing;
+  if (!std::filesystem::exists(util::PathFromUtf8(path), missing)) return uploads;  // none yet
+  std::ifstream file(util::PathFromUtf8(path), std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   try {
+    if (!file) throw std::runtime_error("it cannot be opened");
     const json root = json::parse(text.str());
     if (root.at("crateline-upload").get<int>() != kVersion) {
       throw std::runtime_error("a version this program does not know");
@@ -82,16 +88,20 @@ Journal::Journal(std::string path) : path_(std::move(path)) {
     for (const auto& upload : root.at("uploads")) {
       std::vector<JournalEntry> entries;
       for (const auto& entry : upload.at("volumes")) entries.push_back(FromJson(entry));
-      uploads_.emplace_back(upload.at("key").get<std::string>(), std::move(entries));
+      uploads.emplace_back(upload.at("key").get<std::string>(), std::move(entries));
     }
   } catch (const std::exception& e) {
-    throw std::runtime_error("the upload journal \"" + path_ + "\" cannot be read (" + e.what() +
+    throw std::runtime_error("the upload journal \"" + path + "\" cannot be read (" + e.what() +
                              "); move it away to start afresh, knowing that what it recorded as "
                              "sent would then be sent again");
   }
+  return uploads;
 }
 
+Journal::Journal(std::string path) : path_(std::move(path)), uploads_(Read(path_)) {}
+
 std::vector<JournalEntry>& Journal::Entries(const std::string& key) {
+  if (std::find(changed_.begin(), changed_.end(), key) == changed_.end()) changed_.push_back(key);
   for (auto& [known, entries] : uploads_) {
     if (known == key) return entries;
   }
@@ -100,14 +110,26 @@ std::vector<JournalEntry>& Journal::Entries(const std::string& key) {
 }
 
 void Journal::Save() const {
+  Uploads merged = Read(path_);
+  for (const auto& ours : uploads_) {
+    if (std::find(changed_.begin(), changed_.end(), ours.first) == changed_.end()) continue;
+    const auto it = std::find_if(merged.begin(), merged.end(),
+                                 [&](const auto& upload) { return upload.first == ours.first; });
+    if (it != merged.end()) {
+      it->second = ours.second;
+    } else {
+      merged.push_back(ours);
+    }
+  }
   json uploads = json::array();
-  for (const auto& [key, entries] : uploads_) {
+  for (const auto& [key, entries] : merged) {
     json volumes = json::array();
     for (const auto& entry : entries) volumes.push_back(ToJson(entry));
     uploads.push_back({{"key", key}, {"volumes", std::move(volumes)}});
   }
   const json root = {{"crateline-upload", kVersion}, {"uploads", std::move(uploads)}};
-  // Names from the system may not be UTF-8: kept, as JSON escapes of the bytes, not refused.
+  // Every name in it is UTF-8 already (entry names, and keys and file names through SafeText);
+  // a stray byte would be replaced rather than fail the save.
   const std::string text = root.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
   const auto out = platform::CreateAtomicOutput(path_);
   out->Write(text.data(), text.size());
@@ -116,8 +138,14 @@ void Journal::Save() const {
 
 std::string UploadKey(const std::string& source, const std::string& url, const std::string& user,
                       const std::string& subfolder) {
-  // A path need not be UTF-8, and JSON must be: the key holds it escaped.
-  return archive::SafeText(source) + "\n" + url + "\n" + user + "\n" + subfolder;
+  // A path need not be UTF-8, and JSON must be: the key holds it escaped. Zimbra's account
+  // names are not case-sensitive, and a server's address is the same with a final '/'.
+  std::string server = url;
+  while (!server.empty() && server.back() == '/') server.pop_back();
+  std::string account = user;
+  for (char& c : account) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return archive::SafeText(source) + "\n" + server + "\n" + account + "\n" +
+         archive::SafeText(subfolder);
 }
 
 }  // namespace crateline::upload

@@ -42,17 +42,23 @@ class Journal {
   // the file, when it is there but cannot be read or is not a journal.
   explicit Journal(std::string path);
 
-  // The entries of one upload, found by its key.
+  // The entries of one upload, found by its key; this journal's to change.
   std::vector<JournalEntry>& Entries(const std::string& key);
 
-  // Writes the journal whole in place of the old one; throws platform::FileError.
+  // Writes the journal in place of the old one; throws platform::FileError or
+  // std::runtime_error. The uploads this object did not change are taken from the file as it
+  // is then, so that two uploads from the same folder keep each other's entries.
   void Save() const;
 
   const std::string& Path() const { return path_; }
 
  private:
+  using Uploads = std::vector<std::pair<std::string, std::vector<JournalEntry>>>;
+  static Uploads Read(const std::string& path);
+
   std::string path_;
-  std::vector<std::pair<std::string, std::vector<JournalEntry>>> uploads_;
+  Uploads uploads_;
+  std::vector<std::string> changed_;  // the keys Entries handed out
 };
 
 // The key of an upload: the same source sent to the same place.

@@ -37,7 +37,8 @@ void Judge(const Response& response, const std::string& makingFailed, VolumeResu
   result.bytesSent = response.bytesSent;
   result.serverSeconds = response.secondsAfterBody;
   const bool nothingSent = response.bytesSent == 0 && !response.bodySent;
-  if (response.stopped || platform::TerminationRequested()) {
+  // An answer counts first: a verdict that came just before Ctrl-C is still the verdict.
+  if (response.status == 0 && (response.stopped || platform::TerminationRequested())) {
     result.outcome = nothingSent ? Outcome::kRefused : Outcome::kUnknown;
     result.why = nothingSent ? "stopped before anything was sent"
                              : "stopped after " + Bytes(response.bytesSent) + " were sent";
@@ -101,6 +102,13 @@ void Judge(const Response& response, const std::string& makingFailed, VolumeResu
   };
   result.outcome = Outcome::kUnknown;
   result.why = status + " from the server: what it imported of the volume is not known";
+  if (response.status >= 300 && response.status < 400) {
+    // A redirect takes nothing in: the request went to the wrong address.
+    result.outcome = Outcome::kRefused;
+    result.why = status +
+                 ": the server sent the request elsewhere; give --url the address it "
+                 "names (https, the host name the server knows itself by)";
+  }
   for (const auto& known : kStatuses) {
     if (known.status == response.status) {
       result.outcome = known.outcome;
@@ -127,7 +135,7 @@ class Uploader {
     std::vector<std::size_t> pending;
     for (std::size_t i = 0; i < files.size(); ++i) {
       const platform::FileStatus status = platform::InputFile(files[i]).Status();
-      const JournalEntry* known = FindFile(FileName(files[i]), status);
+      const JournalEntry* known = FindFile(archive::SafeText(FileName(files[i])), status);
       if (known != nullptr && (known->state == VolumeState::kAccepted || !options_.resendUnknown)) {
         Skip(i + 1, files.size(), FileName(files[i]), known->state);
         continue;
@@ -156,7 +164,7 @@ class Uploader {
       volume.messages = check.messages;
       Judge(Post(request), "", volume);
       JournalEntry entry = Entry(volume);
-      entry.file = name;
+      entry.file = archive::SafeText(name);  // JSON holds UTF-8 only; a name need not be
       entry.size = status.size;
       entry.modified = status.modified;
       Finish(volume, std::move(entry), {});
@@ -219,12 +227,22 @@ class Uploader {
           pipe.Discard();
         }
       });
-      Request request = ImportRequest();
-      request.reader = [&](char* buffer, std::size_t size) { return pipe.Read(buffer, size); };
-      const Response response = Post(request);
-      pipe.CloseReader();
-      if (!response.bodySent) tar.Cancel();
-      maker.join();
+      // However the request ends (even by an exception), the maker is let go and waited for:
+      // with the reader gone, its next write fails and it stops.
+      Response response;
+      {
+        struct Release {
+          BytePipe& pipe;
+          std::thread& maker;
+          ~Release() {
+            pipe.CloseReader();
+            maker.join();
+          }
+        } release{pipe, maker};
+        Request request = ImportRequest();
+        request.reader = [&](char* buffer, std::size_t size) { return pipe.Read(buffer, size); };
+        response = Post(request);
+      }
       VolumeResult volume;
       volume.number = i + 1;
       volume.count = volumes.size();
@@ -233,7 +251,8 @@ class Uploader {
       Judge(response, makingFailed, volume);
       JournalEntry entry = Entry(volume);
       std::map<std::string, std::string> sources;  // entry name → the message's own name
-      for (std::size_t m = volumes[i].first; m < volumes[i].first + volumes[i].count; ++m) {
+      // Only what went in: a message left out (unreadable, say) is sent when it can be.
+      for (const std::size_t m : tar.LastVolumeWritten()) {
         const archive::PlannedMessage& message = plan.messages[m];
         entry.messages.emplace_back(plan.EntryName(message), plan.Source(message).length);
         sources[plan.EntryName(message)] = plan.inventory.LabelOf(plan.Source(message));

@@ -8,6 +8,8 @@
 namespace crateline::upload {
 namespace {
 
+constexpr double kLoginSeconds = 120;  // a login answers at once, or not at all
+
 std::string XmlEscaped(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -88,6 +90,7 @@ std::string AskForToken(HttpClient& http, const std::string& endpoint, const std
   request.url = endpoint;
   request.headers = {"Content-Type: application/soap+xml; charset=utf-8"};
   request.body = Envelope(body, token);
+  request.answerTimeout = kLoginSeconds;
   const Response answer = http.Post(request);
   if (answer.status == 0) {
     throw LoginError("cannot reach " + endpoint + ": " + answer.error);

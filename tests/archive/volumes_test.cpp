@@ -83,7 +83,7 @@ TEST(Volumes, NamesAndSizes) {
   EXPECT_EQ(bytes, 1536 * kMiB);
   EXPECT_TRUE(ParseSize("4096", bytes));
   EXPECT_EQ(bytes, 4096u);
-  for (const char* wrong : {"", "M", "-5M", "5X", "0", "5 M", "0.1"}) {
+  for (const char* wrong : {"", "M", "-5M", "5X", "0", "5 M", "0.1", "0x100000", "1e9", "5MM"}) {
     EXPECT_FALSE(ParseSize(wrong, bytes)) << wrong;
   }
 }

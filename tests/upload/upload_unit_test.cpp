@@ -131,6 +131,19 @@ TEST(Journal, KeepsEachUploadsVolumesAndRefusesADamagedFile) {
   EXPECT_EQ(second[0].modified, 1700000000);
   EXPECT_TRUE(again.Entries(UploadKey(source, "https://a", "ben", "")).empty());
 
+  // Two uploads from the same folder at once: each save keeps what the other recorded.
+  Journal alice(path), bob(path);
+  alice.Entries("alice").push_back({});
+  bob.Entries("bob").push_back({});
+  alice.Save();
+  bob.Save();
+  alice.Entries("alice").push_back({});
+  alice.Save();
+  Journal both(path);
+  EXPECT_EQ(both.Entries("alice").size(), 2u);
+  EXPECT_EQ(both.Entries("bob").size(), 1u);
+  EXPECT_EQ(both.Entries(UploadKey(source, "https://a/", "ANN", "")).size(), 1u);  // the same
+
   std::ofstream(path) << "{\"crateline-upload\": 1, \"uploads\": [{\"key\": 5}]}";
   try {
     Journal damaged(path);

@@ -98,6 +98,7 @@ class ZimbraServer:
         # before answering), "status" (answer this status instead, e.g. 504), each for the
         # import requests whose number (from 1) is in "on" (all when absent).
         self.behaviour = {}
+        self.on_soap = None  # called at every SOAP request (a login): a test's moment to act
         # Bumped by reset(): a request still running from before (a late answer a test gave up
         # on) then imports nothing into the next test's mailboxes.
         self.generation = 0
@@ -124,6 +125,7 @@ class ZimbraServer:
         with self.lock:
             self.generation += 1
             self.behaviour = {}
+            self.on_soap = None
             self.mailboxes.clear()
             self.requests.clear()
 
@@ -206,6 +208,8 @@ class ZimbraServer:
 
             def soap(self, admin):
                 body = self.read_body().getvalue().decode()
+                if server.on_soap:
+                    server.on_soap()
                 def value(tag):
                     m = re.search(rf"<{tag}(?:\s[^>]*)?>([^<]*)</{tag}>", body)
                     return html.unescape(m.group(1)) if m else None
