@@ -102,6 +102,7 @@ struct ArchiveReport {
   std::uint64_t messagesWritten = 0;
   std::uint64_t bytesRead = 0;
   std::uint64_t unreadMessages = 0;
+  double compressionSeconds = 0;  // processor time the compressor took, all threads together
   // Every message found is in the archive as it was read.
   bool Complete() const { return leftOut.empty() && damaged.empty(); }
   bool Empty() const {

@@ -62,6 +62,9 @@ class GzipWriter {
 
   std::uint64_t BytesIn() const { return bytesIn_; }
   std::uint64_t BytesOut() const { return bytesOut_; }
+  // Processor time the compressor itself has taken so far, all threads together: not the
+  // CRC, the copies or the writing.
+  double CompressionSeconds() const;
 
  private:
   class Pipeline;

@@ -9,6 +9,7 @@
 
 #include "archive/archive.h"
 #include "archive/line_meter.h"
+#include "archive/read_ahead.h"
 #include "archive/tar_format.h"
 #include "mailbox/message_headers.h"
 #include "platform/platform.h"
@@ -68,6 +69,7 @@ class TarArchive::Writer {
     }
     gzip_.Write(tar::EndOfArchive());
     gzip_.Finish();
+    report_.compressionSeconds += gzip_.CompressionSeconds();
     if (end == plan_.messages.size()) Percent(100, true);
     CheckStop();
     return written_;
@@ -130,10 +132,12 @@ class TarArchive::Writer {
 
   // The file of message `index`, opened ahead or now (which throws FileError), and the next
   // messages' files asked for.
-  std::unique_ptr<platform::InputFile> Open(std::size_t index) {
+  std::unique_ptr<platform::InputFile> Open(std::size_t index, bool& hinted) {
     std::unique_ptr<platform::InputFile> file;
+    hinted = false;
     if (!ahead_.empty() && ahead_.front().index == index) {
       file = std::move(ahead_.front().file);
+      hinted = ahead_.front().hinted;
       bytesAhead_ -= ahead_.front().bytes;
       ahead_.pop_front();
     }
@@ -146,16 +150,20 @@ class TarArchive::Writer {
   }
 
   // Opens the files of the messages from `from` on and asks the system for their bytes, so that
-  // on a cold disk the reads overlap the compression instead of adding to it.
+  // on a cold disk the reads overlap the compression instead of adding to it (where the cache
+  // does not hold them already: read_ahead.h).
   void ReadAhead(std::size_t from) {
     nextAhead_ = std::max(nextAhead_, from);
     while (nextAhead_ < volume_.first + volume_.count && ahead_.size() < kAheadFiles &&
            bytesAhead_ < kAheadBytes) {
       const mailbox::Message& message = plan_.Source(plan_.messages[nextAhead_]);
-      Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes)};
+      Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes), false};
       try {
         next.file = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
-        next.file->WillNeed(message.wholeFile ? 0 : message.offset, next.bytes);
+        if (aheadPolicy_.Hint()) {
+          next.file->WillNeed(message.wholeFile ? 0 : message.offset, next.bytes);
+          next.hinted = true;
+        }
       } catch (const platform::FileError&) {
         // Opened again in its turn, where the failure is reported with the message.
       }
@@ -170,12 +178,15 @@ class TarArchive::Writer {
     platform::FileStatus before;
     std::string_view head;
     bool whole = false;
+    bool hinted = false;
     try {
-      in = Open(index);
-      before = in->Status();  // now, not when it was opened ahead
+      in = Open(index, hinted);
+      // As it was when opened (ahead, a moment ago): a change since then, before or during the
+      // read, shows in the status taken after it.
+      before = in->OpenedStatus();
       if (!message.wholeFile) in->Seek(message.offset);
       const std::uint64_t expected = message.wholeFile ? before.size : message.length;
-      head = ReadHead(*in, expected, !message.wholeFile, whole);
+      head = ReadHead(*in, expected, !message.wholeFile, whole, hinted);
     } catch (const platform::FileError& error) {
       CannotOpen(error);
       return;
@@ -243,9 +254,10 @@ class TarArchive::Writer {
   // Reads the message up to kWholeMessageLimit into the writer's buffer, which only grows, so
   // that most messages cost neither an allocation nor clearing; `whole` tells whether that is all
   // of it. The first read asks for the expected size (one more byte shows the end of a whole
-  // file); a byte range is read no further than its length.
+  // file); a byte range is read no further than its length. That first read also tells the
+  // read-ahead whether the file was in the cache.
   std::string_view ReadHead(platform::InputFile& in, std::uint64_t expected, bool range,
-                            bool& whole) {
+                            bool& whole, bool hinted) {
     const std::uint64_t limit =
         range ? std::min<std::uint64_t>(expected, kWholeMessageLimit) : kWholeMessageLimit;
     std::size_t want =
@@ -259,7 +271,13 @@ class TarArchive::Writer {
         want = static_cast<std::size_t>(std::min<std::uint64_t>(want * 2, limit));
         if (head_.size() < want) head_.resize(want);
       }
-      const std::size_t n = in.Read(head_.data() + have, std::min(kReadPiece, want - have));
+      const std::size_t size = std::min(kReadPiece, want - have);
+      std::optional<std::size_t> cached;
+      if (have == 0) {
+        cached = in.ReadIfCached(head_.data(), size);
+        aheadPolicy_.Observed(hinted, cached.has_value());
+      }
+      const std::size_t n = cached ? *cached : in.Read(head_.data() + have, size);
       if (n == 0) {
         whole = !range;
         break;
@@ -338,7 +356,9 @@ class TarArchive::Writer {
     std::size_t index;
     std::unique_ptr<platform::InputFile> file;  // none when it could not be opened ahead
     std::uint64_t bytes;
+    bool hinted;  // its bytes were asked for
   };
+  ReadAheadPolicy aheadPolicy_;
   std::deque<Ahead> ahead_;
   std::size_t nextAhead_ = 0;
   std::uint64_t bytesAhead_ = 0;

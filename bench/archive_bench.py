@@ -6,10 +6,13 @@ Every timed run is preceded by `sync`, so that writeback of the run before does 
 it; each row is the median wall time of --runs runs, the rows interleaved run by run so that a
 noisy neighbour is shared. Cold rows drop the mailbox's pages from the cache first
 (posix_fadvise DONTNEED on every file: no root needed). Prints one table: median wall, the
-ratios to tar czf and to pigz, the size ratio to tar czf, and the peak memory of each run.
+ratios to tar czf and to pigz, the size ratio to tar czf, and the peak memory of each run; then
+the share of each level's processor time spent outside the compressor, which every conversion
+measures of itself (`convert --stats`: the compressing threads time their own work).
 """
 import argparse
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -20,19 +23,25 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+STATS = re.compile(r"Processor time: ([0-9.]+) s, of which compressing ([0-9.]+) s")
+
+
 def timed(command, shell=False, before=None):
-    """Wall time, peak memory (MiB) and processor time of one run, after a sync (and `before`,
-    untimed)."""
+    """Wall time, peak memory (MiB), processor time of one run, and the share of it outside the
+    compressor where the run says (None otherwise), after a sync (and `before`, untimed)."""
     subprocess.run(["sync"], check=True)
     if before:
         before()
     start = time.perf_counter()
-    child = subprocess.Popen(command, shell=shell, stdout=subprocess.DEVNULL)
+    child = subprocess.Popen(command, shell=shell, stdout=subprocess.PIPE, text=True)
+    output = child.stdout.read()
     _, status, usage = os.wait4(child.pid, 0)
     elapsed = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) not in (0, 3):
         sys.exit(f"failed: {command}")
-    return elapsed, usage.ru_maxrss / 1024, usage.ru_utime + usage.ru_stime
+    stats = STATS.search(output)
+    outside = 1 - float(stats.group(2)) / float(stats.group(1)) if stats else None
+    return elapsed, usage.ru_maxrss / 1024, usage.ru_utime + usage.ru_stime, outside
 
 
 def drop_cache(root):
@@ -63,9 +72,6 @@ def write_mbox(mailbox, path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "cli", "crateline-cli"))
-    parser.add_argument("--sweep", default=os.path.join(HERE, "..", "build", "bench",
-                                                        "crateline-gzip-sweep"),
-                        help="the gzip sweep program, to tell compression from the rest")
     parser.add_argument("--mailbox", help="an existing mailbox (default: generate one)")
     parser.add_argument("--messages", type=int, default=25000)
     parser.add_argument("--runs", type=int, default=3)
@@ -84,7 +90,8 @@ def main():
         mbox = os.path.join(scratch, "all.mbox")
         write_mbox(mailbox, mbox)
         out = lambda name: os.path.join(scratch, name + ".tgz")
-        cli = lambda name, *more: [args.cli, "convert", mailbox, "-o", out(name), "--force", *more]
+        cli = lambda name, *more: [args.cli, "convert", mailbox, "-o", out(name), "--force",
+                                   "--stats", *more]
         rows = {
             "tar czf": (f"tar --format=gnu -czf '{out('tar czf')}' -C '{mailbox}' .", True, None),
             "pigz -p2": (f"tar --format=gnu -cf - -C '{mailbox}' . | pigz -p2 > '{out('pigz -p2')}'",
@@ -111,23 +118,16 @@ def main():
         times = {k: [] for k in rows}
         peaks = {k: 0.0 for k in rows}
         cpu = {k: [] for k in rows}
-        # The same bytes through the gzip writer alone, run right after the level's own row so
-        # that both meet the same neighbours: what is left of a conversion's processor time is
-        # reading, headers, the line check, the CRC, the copies and the writes.
-        alone = {}
-        tar = os.path.join(scratch, "mailbox.tar")
-        if os.path.exists(args.sweep):
-            subprocess.run(["tar", "--format=gnu", "-cf", tar, "-C", mailbox, "."], check=True)
-            alone = {k: [] for k in ("default", "best") if k in rows}
+        # What is not the compressor: listing, reading, headers, the line check, the CRC, the
+        # copies and the writes.
+        outside = {k: [] for k in ("default", "best") if k in rows}
         for _ in range(args.runs):
             for name, (command, shell, before) in rows.items():
-                elapsed, peak, processor = timed(command, shell, before)
+                elapsed, peak, processor, share = timed(command, shell, before)
                 times[name].append(elapsed)
                 cpu[name].append(processor)
-                if name in alone:
-                    answer = subprocess.run([args.sweep, tar, str(os.cpu_count()), name],
-                                            check=True, capture_output=True, text=True)
-                    alone[name].append(float(answer.stdout.split()[0]))
+                if name in outside and share is not None:
+                    outside[name].append(share)
                 peaks[name] = max(peaks[name], peak)
                 if before:  # the cold rows leave the cache cold: warm it again for the next
                     subprocess.run(warm, shell=True, check=True)
@@ -148,10 +148,9 @@ def main():
             print(f"cold / warm, default: {wall['default cold'] / wall['default']:.2f} (goal <= 1.2)")
         if "best cold" in wall:
             print(f"cold / warm, best: {wall['best cold'] / wall['best']:.2f} (goal <= 1.2)")
-        for level in alone:
-            # Each run against the compression alone that ran right after it: a neighbour that
-            # slows one pair slows both halves, where medians taken apart would mix runs.
-            shares = [1 - a / c for a, c in zip(alone[level], cpu[level])]
+        for level, shares in outside.items():
+            if not shares:
+                continue
             print(f"processor time outside compression, {level}: "
                   f"{statistics.median(shares):.1%} (runs {min(shares):.1%} to {max(shares):.1%}; "
                   f"goal < 10%)")

@@ -2,13 +2,8 @@
 // and priming the gzip writer can use, on the machine's threads, and prints time and size of
 // each: the measurement behind the settings each level uses (archive/gzip_writer.cpp).
 //
-// With a level, it compresses with that level's settings only and prints the processor time
-// the compression took, all threads together: archive_bench.py sets it against a whole
-// conversion's to tell what the rest of the work costs.
-//
-// usage: crateline-gzip-sweep FILE [THREADS] [fast|default|best]
-#include <sys/resource.h>
-
+// usage: crateline-gzip-sweep FILE [THREADS]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,18 +15,10 @@
 
 #include "archive/gzip_writer.h"
 
-using crateline::archive::CompressionLevel;
 using crateline::archive::GzipSettings;
 using crateline::archive::GzipWriter;
 
 namespace {
-
-double ProcessorSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // The compressed size; the data goes in 1 MiB writes, as a conversion's messages do.
 std::size_t Compress(const std::string& data, const GzipSettings& settings, int threads) {
@@ -65,21 +52,13 @@ std::vector<GzipSettings> Sweep() {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s FILE [THREADS] [fast|default|best]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FILE [THREADS]\n", argv[0]);
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
   const std::string data((std::istreambuf_iterator<char>(in)), {});
   const int threads =
       argc > 2 ? std::atoi(argv[2]) : static_cast<int>(std::thread::hardware_concurrency());
-  if (argc > 3) {
-    CompressionLevel level{};
-    if (!crateline::archive::ParseCompressionLevel(argv[3], level)) return 2;
-    const double before = ProcessorSeconds();
-    const std::size_t size = Compress(data, crateline::archive::SettingsFor(level), threads);
-    std::printf("%.3f %zu\n", ProcessorSeconds() - before, size);
-    return 0;
-  }
   std::printf("%zu MiB, %d threads\n%-10s %5s %6s %7s %8s %12s\n", data.size() >> 20, threads,
               "backend", "level", "chunk", "primed", "seconds", "bytes");
   for (const GzipSettings& s : Sweep()) {

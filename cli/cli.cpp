@@ -90,6 +90,9 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                       "split, and a folder only where it does not fit in one volume");
   convert->add_flag("--dry-run", convertOptions.dryRun,
                     "Show the folders and the report without writing anything");
+  convert->add_flag("--stats", convertOptions.stats,
+                    "Also print the processor time the run took, and how much of it went to "
+                    "compressing");
   AddSourceOptions(convert, convertOptions.source, convertLabels);
 
   VerifyOptions verifyOptions;

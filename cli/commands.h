@@ -32,6 +32,7 @@ struct ConvertOptions {
   int threads = 0;  // 0: one per processor
   bool force = false;
   bool dryRun = false;
+  bool stats = false;      // also print the processor time, and the compressor's share of it
   std::string volumeSize;  // empty: one archive
   SourceOptions source;
 };

@@ -14,6 +14,7 @@
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "cli/commands.h"
+#include "platform/processor_time.h"
 #include "platform/termination.h"
 #include "util/time_stamp.h"
 #include "util/utf8_path.h"
@@ -230,6 +231,16 @@ void PrintVolumePlan(const archive::TarArchive& writer, const std::string& desti
   }
 }
 
+// All the processor time of the run so far, and the compressor's part of it; the rest is
+// listing, reading, the header and line checks, the CRC, the copies and the writing.
+void PrintProcessorTime(double compressing, std::ostream& out) {
+  const double total = platform::ProcessProcessorSeconds();
+  const double rest = total > 0 ? std::max(0.0, total - compressing) / total : 0;
+  out << std::fixed << std::setprecision(2) << "Processor time: " << total
+      << " s, of which compressing " << compressing << " s (the rest " << std::setprecision(1)
+      << rest * 100 << "%).\n";
+}
+
 }  // namespace
 
 int RunConvert(const ConvertOptions& options, Streams streams) {
@@ -310,6 +321,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   streams.out << ": " << report.messagesWritten << " messages (" << Size(report.bytesRead)
               << " into " << Size(archiveSize) << ") in " << std::fixed << std::setprecision(1)
               << seconds << " s, " << archive::DescribeCompression(level) << ".\n";
+  if (options.stats) PrintProcessorTime(report.compressionSeconds, streams.out);
   if (options.force && volumeSize > 0) RemoveStaleVolumes(report, destination, streams.err);
   if (report.unreadMessages > 0)
     streams.out << report.unreadMessages << " of them arrive unread.\n";

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -53,10 +54,16 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   FileStatus Status() const;
+  // The status the file had when it was opened (taken then anyway, to refuse what is not a
+  // regular file): a change since shows in a later Status().
+  const FileStatus& OpenedStatus() const { return opened_; }
   // Reads on from `offset` bytes into the file. Throws FileError.
   void Seek(std::uint64_t offset);
   // Reads up to size bytes; 0 at the end. Throws FileError.
   std::size_t Read(void* buffer, std::size_t size);
+  // Reads as Read does, but only what the system has in its cache; nothing (and nothing read)
+  // when the bytes would have to wait for the disk, or the system cannot tell. Throws FileError.
+  std::optional<std::size_t> ReadIfCached(void* buffer, std::size_t size);
   // Asks the system to start reading these bytes into its cache now, without waiting, so that
   // a Read later finds them there. Only a hint: it never fails, and does nothing where the
   // system takes no such hint.
@@ -65,6 +72,7 @@ class InputFile {
  private:
   std::string path_;
   std::intptr_t handle_;
+  FileStatus opened_;
 };
 
 class OutputFile {
@@ -89,6 +97,13 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination);
 // Whether new outputs may be unnamed files where the system offers them (the default); tests
 // turn it off to exercise the named temporary file that other systems get.
 void UseUnnamedOutputs(bool allowed);
+
+// Whether outputs on a local disk are written past the system's cache, in whole blocks (the
+// default where the system offers it); tests turn it off to compare. The check, asked before
+// each such write, injects its failure: the system error to fail it with, or 0. None by
+// default; a test sets it and clears it with {}.
+void UseDirectOutputs(bool allowed);
+void SetDirectWriteCheck(std::function<int()> check);
 
 // Removes one file, quietly: for cleaning up after a failure, which it must not mask.
 void RemoveFileQuietly(const std::string& path) noexcept;

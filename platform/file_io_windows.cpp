@@ -131,6 +131,8 @@ std::string SystemErrorText(int systemError) {
 }
 
 void UseUnnamedOutputs(bool) {}
+void UseDirectOutputs(bool) {}
+void SetDirectWriteCheck(std::function<int()>) {}
 
 void RemoveFileQuietly(const std::string& path) noexcept {
   DeleteFileW(W(SystemPath(path)));
@@ -159,6 +161,8 @@ InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
     throw FileError(path, "read", "it is not a regular file");
   }
   handle_ = reinterpret_cast<std::intptr_t>(h);
+  opened_ = {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+             UnixSeconds(info.ftLastWriteTime), true};
 }
 
 InputFile::~InputFile() {
@@ -185,6 +189,10 @@ void InputFile::Seek(std::uint64_t offset) {
 void InputFile::WillNeed(std::uint64_t, std::uint64_t) const noexcept {
   // Windows takes no hint for a file not yet being read; within a file the cache manager reads
   // ahead of a sequential scan by itself (FILE_FLAG_SEQUENTIAL_SCAN at the open).
+}
+
+std::optional<std::size_t> InputFile::ReadIfCached(void*, std::size_t) {
+  return std::nullopt;  // the system does not say; every read counts as one from the disk
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {

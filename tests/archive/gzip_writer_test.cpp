@@ -5,6 +5,7 @@
 #include <random>
 
 #include "gzip_support.h"
+#include "platform/processor_time.h"
 
 namespace crateline::archive {
 namespace {
@@ -78,6 +79,22 @@ TEST(GzipWriter, ASinkFailureReachesTheCaller) {
         writer.Finish();
       },
       std::runtime_error);
+}
+
+// The compressor's own time, all threads together, is what a run reports of compressing: some
+// of the process's time, never more.
+TEST(GzipWriter, CountsTheCompressorsProcessorTime) {
+  const std::string data = SampleData(4 * 1024 * 1024);
+  for (int threads : {1, 2}) {
+    const double before = platform::ProcessProcessorSeconds();
+    GzipWriter writer(CompressionLevel::kBest, threads, [](const char*, std::size_t) {});
+    EXPECT_EQ(writer.CompressionSeconds(), 0);
+    writer.Write(data);
+    writer.Finish();
+    const double whole = platform::ProcessProcessorSeconds() - before;
+    EXPECT_GT(writer.CompressionSeconds(), 0) << threads << " thread(s)";
+    EXPECT_LE(writer.CompressionSeconds(), whole + 0.01) << threads << " thread(s)";
+  }
 }
 
 }  // namespace

@@ -63,6 +63,13 @@ TEST_F(CliConvert, WritesReportsAndTellsHowToImport) {
   const auto verified = RunCli({"verify", Out(), "--source", Mail()});
   EXPECT_EQ(verified.status, kExitOk) << verified.out;
   EXPECT_NE(verified.out.find("1  Sent"), std::string::npos) << verified.out;
+
+  // Where the time went, only when asked.
+  EXPECT_EQ(result.out.find("Processor time"), std::string::npos);
+  const auto stats = RunCli({"convert", Mail(), "-o", Out("stats.tgz"), "--stats"});
+  ASSERT_EQ(stats.status, kExitOk) << stats.err;
+  EXPECT_NE(stats.out.find("Processor time: "), std::string::npos) << stats.out;
+  EXPECT_NE(stats.out.find(" s, of which compressing "), std::string::npos) << stats.out;
 }
 
 TEST_F(CliConvert, RefusesToReplaceWithoutForceAndChecksItsOptions) {

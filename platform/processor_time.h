@@ -1,0 +1,13 @@
+// Processor time, user and system together, so that a conversion can say where its time went:
+// the compressing threads time their own work, the whole is read off the process.
+#pragma once
+
+namespace crateline::platform {
+
+// Seconds of processor time the calling thread has used.
+double ThreadProcessorSeconds() noexcept;
+
+// Seconds of processor time the whole process has used, all its threads together.
+double ProcessProcessorSeconds() noexcept;
+
+}  // namespace crateline::platform
