@@ -3,10 +3,11 @@
 // On a cold disk the hint keeps many reads in flight while the compressor works; on a warm
 // cache it finds every page there already and costs a system call that walks them, a few
 // percent of a whole conversion. So the writer gives the hint until the files prove to be in
-// the cache: a file opened without the hint (a probe: every kProbeEvery-th one while hinting,
-// every one while not) tells, at its first read, whether its bytes were there. kWarmProbes
-// cached probes in a row stop the hints; one probe that has to wait for the disk starts them
-// again.
+// the cache. While hinting, every kProbeEvery-th file opened ahead is asked first whether the
+// cache holds its start (a probe, which never waits for the disk: a file it finds missing is
+// hinted like the rest); kWarmProbes cached probes in a row stop the hints. Without hints,
+// every file's first read tells whether it came from the cache, and one that had to wait for
+// the disk starts them again.
 #pragma once
 
 #include <cstddef>
@@ -18,16 +19,14 @@ class ReadAheadPolicy {
   static constexpr std::size_t kProbeEvery = 64;
   static constexpr int kWarmProbes = 4;
 
-  // Whether to hint the next file opened ahead; false makes it a probe.
-  bool Hint() {
-    if (!hinting_) return false;
-    return ++opened_ % kProbeEvery != 0;
-  }
+  bool Hinting() const { return hinting_; }
 
-  // What the first read of a file showed: `cached` when its bytes were all in the cache, false
-  // when it had to wait for them or the system could not tell.
-  void Observed(bool hinted, bool cached) {
-    if (hinted) return;  // its own hint brought it in: it says nothing of the rest
+  // While hinting: whether to probe the next file opened ahead.
+  bool ProbeNext() { return ++opened_ % kProbeEvery == 0; }
+
+  // What a probe found, or the first read of a file opened while not hinting: `cached` when
+  // its bytes were in the cache, false when they were not or the system could not tell.
+  void Observed(bool cached) {
     if (!cached) {
       hinting_ = true;
       warmProbes_ = 0;
@@ -35,8 +34,6 @@ class ReadAheadPolicy {
       hinting_ = false;
     }
   }
-
-  bool Hinting() const { return hinting_; }
 
  private:
   bool hinting_ = true;  // a disk is taken for cold until it shows otherwise

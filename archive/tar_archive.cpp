@@ -160,8 +160,15 @@ class TarArchive::Writer {
       Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes), false};
       try {
         next.file = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
-        if (aheadPolicy_.Hint()) {
-          next.file->WillNeed(message.wholeFile ? 0 : message.offset, next.bytes);
+        if (aheadPolicy_.Hinting()) {
+          const std::uint64_t offset = message.wholeFile ? 0 : message.offset;
+          bool hint = true;
+          if (aheadPolicy_.ProbeNext()) {
+            const bool cached = next.file->CachedAt(offset);
+            aheadPolicy_.Observed(cached);
+            hint = !cached;
+          }
+          if (hint) next.file->WillNeed(offset, next.bytes);
           next.hinted = true;
         }
       } catch (const platform::FileError&) {
@@ -275,7 +282,8 @@ class TarArchive::Writer {
       std::optional<std::size_t> cached;
       if (have == 0) {
         cached = in.ReadIfCached(head_.data(), size);
-        aheadPolicy_.Observed(hinted, cached.has_value());
+        // A file hinted or probed says nothing: its own hint may have brought it in.
+        if (!hinted) aheadPolicy_.Observed(cached.has_value());
       }
       const std::size_t n = cached ? *cached : in.Read(head_.data() + have, size);
       if (n == 0) {
@@ -356,7 +364,7 @@ class TarArchive::Writer {
     std::size_t index;
     std::unique_ptr<platform::InputFile> file;  // none when it could not be opened ahead
     std::uint64_t bytes;
-    bool hinted;  // its bytes were asked for
+    bool hinted;  // opened while hinting: its bytes asked for, or found in the cache
   };
   ReadAheadPolicy aheadPolicy_;
   std::deque<Ahead> ahead_;

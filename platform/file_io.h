@@ -64,6 +64,9 @@ class InputFile {
   // Reads as Read does, but only what the system has in its cache; nothing (and nothing read)
   // when the bytes would have to wait for the disk, or the system cannot tell. Throws FileError.
   std::optional<std::size_t> ReadIfCached(void* buffer, std::size_t size);
+  // Whether the system's cache holds the byte at `offset` (or it lies past the end); false
+  // when it does not or the system cannot tell. Never waits for the disk; the position stays.
+  bool CachedAt(std::uint64_t offset) const noexcept;
   // Asks the system to start reading these bytes into its cache now, without waiting, so that
   // a Read later finds them there. Only a hint: it never fails, and does nothing where the
   // system takes no such hint.

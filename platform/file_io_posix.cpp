@@ -337,6 +337,21 @@ std::size_t InputFile::Read(void* buffer, std::size_t size) {
   }
 }
 
+bool InputFile::CachedAt(std::uint64_t offset) const noexcept {
+#ifdef RWF_NOWAIT
+  char byte = 0;
+  iovec piece{&byte, 1};
+  ssize_t n = 0;
+  do {
+    n = preadv2(static_cast<int>(handle_), &piece, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n >= 0;
+#else
+  (void)offset;
+  return false;
+#endif
+}
+
 std::optional<std::size_t> InputFile::ReadIfCached(void* buffer, std::size_t size) {
 #ifdef RWF_NOWAIT
   iovec piece{buffer, size};

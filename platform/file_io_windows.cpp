@@ -191,6 +191,10 @@ void InputFile::WillNeed(std::uint64_t, std::uint64_t) const noexcept {
   // ahead of a sequential scan by itself (FILE_FLAG_SEQUENTIAL_SCAN at the open).
 }
 
+bool InputFile::CachedAt(std::uint64_t) const noexcept {
+  return false;
+}
+
 std::optional<std::size_t> InputFile::ReadIfCached(void*, std::size_t) {
   return std::nullopt;  // the system does not say; every read counts as one from the disk
 }

@@ -124,6 +124,8 @@ TEST(InputFile, ReadsFromTheCacheAndKeepsTheStatusItWasOpenedWith) {
   // Just written, the file is in the cache: read from there, or the system cannot tell.
   std::string got(data.size(), '\0');
   const auto cached = in.ReadIfCached(got.data(), got.size());
+  EXPECT_EQ(in.CachedAt(0), cached.has_value());
+  EXPECT_TRUE(in.CachedAt(data.size() + 100) || !cached);  // past the end: nothing to wait for
   if (cached) {
     EXPECT_EQ(in.Read(got.data() + *cached, got.size() - *cached), got.size() - *cached);
     EXPECT_TRUE(got == data);
