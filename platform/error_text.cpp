@@ -68,11 +68,15 @@ std::string GetApiErrorText(std::int32_t code) {
   return prefix + CleanSystemMessage(message);
 }
 
-std::string CaptureApiError(const std::string& leading, const std::string& trailing) {
+std::int32_t CaptureApiErrorCode() {
   LastApiError = static_cast<std::int32_t>(SavedSystemError());
   if (LastApiError == 0) LastApiError = static_cast<std::int32_t>(os::GetLastError());
   if (LastApiError == 0) LastApiError = -1;
-  const std::int32_t code = LastApiError;
+  return LastApiError;
+}
+
+std::string CaptureApiError(const std::string& leading, const std::string& trailing) {
+  const std::int32_t code = CaptureApiErrorCode();
   std::string text = leading + " (" + GetApiErrorText(code) + "): " + trailing;
   // Formatting may run the first probe, whose version detection clears LastApiError; the
   // caller reads the code it captured, so put it back.

@@ -109,6 +109,8 @@ void ResetApiSupport();
 // Records the saved system error (else GetLastError, else -1) in LastApiError and returns
 // leading + " (" + GetApiErrorText(LastApiError) + "): " + trailing.
 std::string CaptureApiError(const std::string& leading, const std::string& trailing);
+// Records the code alone, for a caller that keeps no text (the end of every folder's listing).
+std::int32_t CaptureApiErrorCode();
 
 // "Error <code> - <the system's message on one line>", or "... - unknown error." when the
 // system has none. Code 0 means the pending error; with none, "Error - File Possibly In

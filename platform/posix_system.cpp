@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -30,7 +31,7 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/posix_path.h"
 #include "platform/system_calls.h"
@@ -266,14 +267,33 @@ int EmulatedGetVersionEx(Info& info, std::uint32_t expectedSize) {
 // ---- Paths, times and attributes ------------------------------------------------------------
 
 // The long-path prefixes mean nothing here: \\?\UNC\server\... is //server/..., \\?\x is x.
-std::string NativePath(std::u16string_view view) {
-  if (view.starts_with(u"\\\\?\\UNC\\")) return "//" + Utf16ToUtf8(view.substr(8));
-  if (view.starts_with(u"\\\\?\\")) view.remove_prefix(4);
-  return Utf16ToUtf8(view);
+void AssignNativePath(std::u16string_view view, std::string& out) {
+  out.clear();
+  // Compared unit by unit: this runs for every entry the scan asks about.
+  if (view.size() >= 4 && view[0] == u'\\' && view[1] == u'\\' && view[2] == u'?' &&
+      view[3] == u'\\') {
+    view.remove_prefix(4);
+    if (view.size() >= 4 && view[0] == u'U' && view[1] == u'N' && view[2] == u'C' &&
+        view[3] == u'\\') {
+      out = "//";
+      view.remove_prefix(4);
+    }
+  }
+  AppendUtf8(view, out);
 }
 
 std::string NativePath(const char16_t* wide) {
-  return NativePath(std::u16string_view(wide));
+  std::string path;
+  AssignNativePath(wide, path);
+  return path;
+}
+
+// The same, in a buffer of the thread's that the next call overwrites: for the attribute query
+// the scan makes of every entry, whose emulation calls nothing that converts a path again.
+const std::string& ScratchNativePath(const char16_t* wide) {
+  thread_local std::string path;
+  AssignNativePath(wide, path);
+  return path;
 }
 std::string NativePath(const char* ansi) {
   return AnsiToUtf8(ansi);
@@ -319,21 +339,21 @@ std::uint32_t AttributesOf(const struct stat& st, std::string_view name,
   return attributes;
 }
 
+// Into a buffer the caller has zeroed; a name too long for it is cut, still ending in a NUL.
 template <typename Char>
-void CopyName(const std::string& utf8, Char (&out)[kMaxPath]) {
-  std::basic_string<Char> name;
+void CopyName(std::string_view utf8, Char (&out)[kMaxPath]) {
+  thread_local std::basic_string<Char> name;  // its capacity serves every entry of a scan
+  name.clear();
   if constexpr (sizeof(Char) == 2) {
-    name = Utf8ToUtf16(utf8);
+    AppendUtf16(utf8, name);
   } else {
-    name = Utf8ToAnsi(utf8);
+    name = Utf8ToAnsi(std::string(utf8));
   }
-  const std::size_t n = std::min<std::size_t>(name.size(), kMaxPath - 1);
-  std::copy_n(name.begin(), n, out);
-  std::fill(out + n, out + kMaxPath, Char(0));
+  std::copy_n(name.begin(), std::min<std::size_t>(name.size(), kMaxPath - 1), out);
 }
 
 template <typename Char>
-void FillFindData(const struct stat& st, const std::string& name, std::uint32_t attributes,
+void FillFindData(const struct stat& st, std::string_view name, std::uint32_t attributes,
                   BasicFindData<Char>& data) {
   data = BasicFindData<Char>{};
   data.dwFileAttributes = attributes;
@@ -359,6 +379,13 @@ char FoldAscii(char c) {
 // ASCII case. Iterative with one backtrack point, so no pattern makes it slow.
 bool MatchesPattern(std::string_view pattern, std::string_view name) {
   if (pattern == "*" || pattern == "*.*") return true;
+  if (pattern.size() > 1 && pattern[0] == '*' && pattern.find_first_of("*?", 1) == pattern.npos) {
+    // "*.eml", the scan's pattern: the name ends in the rest
+    const std::string_view rest = pattern.substr(1);
+    return name.size() >= rest.size() &&
+           std::equal(rest.begin(), rest.end(), name.end() - rest.size(),
+                      [](char a, char b) { return FoldAscii(a) == FoldAscii(b); });
+  }
   std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
   while (n < name.size()) {
     if (p < pattern.size() && pattern[p] == '*') {
@@ -398,8 +425,7 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
 // the folder; any other path, or an older listing, is asked of the file system afresh.
 struct ListedEntry {
   std::uint32_t attributes = 0;
-  bool described = false;  // st holds the entry's stat; else only its kind is known
-  struct stat st {};
+  std::shared_ptr<const struct stat> st;  // the entry's stat; absent when only its kind is known
 };
 
 // One listing of a folder: its entries in the order the system gave them.
@@ -411,8 +437,73 @@ struct Listing {
   struct timespec changed {};   // the folder's ctime when its listing began
   struct timespec modified {};  // and its mtime: entries added, removed or renamed change both
   struct timespec began {};     // the wall time the listing began
-  std::deque<std::pair<std::string, ListedEntry>> entries;
-  std::unordered_map<std::string_view, std::size_t> index;
+  struct Entry {
+    std::string_view name;  // in `names_`
+    ListedEntry listed;
+    std::size_t hash = 0;
+  };
+  std::vector<Entry> entries;
+
+  // The entry of this name, or nullptr. The scan asks about each entry just after it was
+  // listed, so the entry after the one found last is tried before the index.
+  const ListedEntry* Find(std::string_view name) const {
+    for (std::size_t at = cursor_; at < entries.size() && at <= cursor_ + 1; ++at) {
+      if (entries[at].name == name) return &entries[cursor_ = at].listed;
+    }
+    if (slots_.empty()) return nullptr;
+    const std::uint32_t slot = slots_[SlotOf(name, Hash(name))];
+    if (slot == 0) return nullptr;
+    return &entries[cursor_ = slot - 1].listed;
+  }
+  // Adds an entry unless its name is there already (an entry renamed while its folder was
+  // being listed can be listed twice; it is kept once).
+  void Add(std::string_view name, const ListedEntry& listed) {
+    if ((entries.size() + 1) * 2 > slots_.size()) Grow();
+    const std::size_t hash = Hash(name);
+    std::uint32_t& slot = slots_[SlotOf(name, hash)];
+    if (slot != 0) return;
+    entries.push_back({Keep(name), listed, hash});
+    slot = static_cast<std::uint32_t>(entries.size());
+    cursor_ = entries.size() - 1;
+  }
+  // The entry at `at` was listed again from memory: it is the one asked about next.
+  void Replayed(std::size_t at) const { cursor_ = at; }
+
+ private:
+  static std::size_t Hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
+  // The slot that holds `name`, or the free one where it belongs (linear probing).
+  std::size_t SlotOf(std::string_view name, std::size_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint32_t slot = slots_[i];
+      if (slot == 0) return i;
+      const Entry& entry = entries[slot - 1];
+      if (entry.hash == hash && entry.name == name) return i;
+    }
+  }
+  // At most half the slots are taken, so that a probe ends soon.
+  void Grow() {
+    slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      slots_[SlotOf(entries[i].name, entries[i].hash)] = static_cast<std::uint32_t>(i + 1);
+    }
+  }
+  // Names are kept end to end in blocks that never move, so that a listing of thousands of
+  // entries costs a few allocations instead of one a name.
+  std::string_view Keep(std::string_view name) {
+    if (names_.empty() || names_.back().capacity() - names_.back().size() < name.size()) {
+      names_.emplace_back().reserve(std::max<std::size_t>(kNameBlock, name.size()));
+    }
+    std::string& block = names_.back();
+    const std::size_t at = block.size();
+    block.append(name);  // within its capacity: earlier names stay where they are
+    return std::string_view(block).substr(at, name.size());
+  }
+
+  static constexpr std::size_t kNameBlock = 16 * 1024;
+  std::deque<std::string> names_;
+  std::vector<std::uint32_t> slots_;  // entry index + 1 by hash; 0 is a free slot
+  mutable std::size_t cursor_ = 0;    // the entry found last
 };
 
 class ListingCache {
@@ -420,9 +511,11 @@ class ListingCache {
   using Clock = Listing::Clock;
 
   // A listing of folder begins, `folderFd` its open handle (-1 for one served from memory):
-  // keep what is known of the folder while it is fresh, else start over.
-  void Begin(const std::string& folder, int folderFd) {
-    if (!(current_ && current_->folder == folder && Fresh(true))) {
+  // keep what is known of the folder while it is fresh, else start over. True when it starts
+  // over: no entry of the folder is known.
+  bool Begin(const std::string& folder, int folderFd) {
+    const bool kept = current_ && current_->folder == folder && Fresh(true);
+    if (!kept) {
       current_ = std::make_shared<Listing>();
       current_->folder = folder;
       struct stat st {};
@@ -435,6 +528,7 @@ class ListingCache {
       fresh_ = true;
     }
     if (folderFd >= 0) fd_ = folderFd;
+    return !kept;
   }
   // The folder's last listing, when it is complete, fresh and the folder has not changed since
   // (the scan lists every folder twice in a row): a new listing can be served from it. It stays
@@ -465,8 +559,7 @@ class ListingCache {
     if (!current_ || folder != current_->folder || current_->entries.empty() || !Fresh(false)) {
       return nullptr;
     }
-    const auto it = current_->index.find(name);
-    return it == current_->index.end() ? nullptr : &current_->entries[it->second].second;
+    return current_->Find(name);
   }
   // An entry of the folder listed last, looked up by its full path.
   const ListedEntry* FindPath(std::string_view path) {
@@ -474,10 +567,8 @@ class ListingCache {
     if (slash == std::string_view::npos || slash + 1 == path.size()) return nullptr;
     return Find(path.substr(0, slash + 1), path.substr(slash + 1));
   }
-  void Add(const std::string& folder, const std::string& name, const ListedEntry& entry) {
-    if (!current_ || folder != current_->folder || current_->index.count(name) != 0) return;
-    current_->entries.emplace_back(name, entry);
-    current_->index.emplace(current_->entries.back().first, current_->entries.size() - 1);
+  void Add(const std::string& folder, std::string_view name, const ListedEntry& entry) {
+    if (current_ && folder == current_->folder) current_->Add(name, entry);
   }
   // A handle on the folder listed last, when `path` is one of its entries; else -1.
   int FolderFdOf(std::string_view path) {
@@ -517,9 +608,11 @@ ListingCache& Listed() {
 struct Search {
   DIR* dir = nullptr;
   std::shared_ptr<const Listing> replay;  // served from memory instead of `dir`
+  bool firstListing = false;  // reading `dir` while no entry of the folder was known before
   std::size_t next = 0;
   std::string folder;  // with its trailing '/'
   std::string pattern;
+  bool everyName = false;  // the pattern is "*" or "*.*"
   ~Search() {
     if (dir == nullptr) return;
     Listed().End(dirfd(dir));
@@ -557,9 +650,9 @@ bool AttributesFromKind(unsigned char kind, std::string_view name, std::uint32_t
 }
 
 template <typename Char>
-void FillFindData(const ListedEntry& entry, const std::string& name, BasicFindData<Char>& data) {
-  if (entry.described) {
-    FillFindData(entry.st, name, entry.attributes, data);
+void FillFindData(const ListedEntry& entry, std::string_view name, BasicFindData<Char>& data) {
+  if (entry.st) {
+    FillFindData(*entry.st, name, entry.attributes, data);
     return;
   }
   data = BasicFindData<Char>{};
@@ -573,9 +666,10 @@ template <typename Char>
 bool NextMatch(Search& search, BasicFindData<Char>& data) {
   if (search.replay) {
     while (search.next < search.replay->entries.size()) {
-      const auto& [name, listed] = search.replay->entries[search.next++];
-      if (!MatchesPattern(search.pattern, name)) continue;
-      FillFindData(listed, name, data);
+      const Listing::Entry& entry = search.replay->entries[search.next++];
+      if (!search.everyName && !MatchesPattern(search.pattern, entry.name)) continue;
+      search.replay->Replayed(search.next - 1);
+      FillFindData(entry.listed, entry.name, data);
       return true;
     }
     g_lastError = kErrorNoMoreFiles;
@@ -586,28 +680,31 @@ bool NextMatch(Search& search, BasicFindData<Char>& data) {
     const dirent* entry = readdir(search.dir);
     if (entry == nullptr) {
       g_lastError = errno == 0 ? kErrorNoMoreFiles : CodeFromErrno(errno);
-      if (errno == 0 && (search.pattern == "*" || search.pattern == "*.*")) {
+      if (errno == 0 && search.everyName) {
         Listed().Complete(search.folder);
       }
       return false;
     }
-    const std::string name = entry->d_name;
-    if (!MatchesPattern(search.pattern, name)) continue;
-    if (const ListedEntry* known = Listed().Find(search.folder, name)) {
+    const std::string_view name = entry->d_name;
+    if (!search.everyName && !MatchesPattern(search.pattern, name)) continue;
+    // A first listing meets each name once: nothing is known of it to look up.
+    const ListedEntry* known = search.firstListing ? nullptr : Listed().Find(search.folder, name);
+    if (known != nullptr) {
       FillFindData(*known, name, data);
       return true;
     }
     ListedEntry listed;
     if (!AttributesFromKind(entry->d_type, name, listed.attributes)) {
       const int dirFd = dirfd(search.dir);
-      if (fstatat(dirFd, name.c_str(), &listed.st, AT_SYMLINK_NOFOLLOW) != 0) {
+      auto st = std::make_shared<struct stat>();
+      if (fstatat(dirFd, entry->d_name, st.get(), AT_SYMLINK_NOFOLLOW) != 0) {
         continue;  // removed since it was listed: the system would not list it either
       }
       const auto statTarget = [&](struct stat& target) {
-        return fstatat(dirFd, name.c_str(), &target, 0) == 0;
+        return fstatat(dirFd, entry->d_name, &target, 0) == 0;
       };
-      listed.attributes = AttributesOf(listed.st, name, statTarget);
-      listed.described = true;
+      listed.attributes = AttributesOf(*st, name, statTarget);
+      listed.st = std::move(st);
     }
     Listed().Add(search.folder, name, listed);
     FillFindData(listed, name, data);
@@ -627,12 +724,13 @@ SearchHandle EmulatedFindFirstFile(const std::string& spec, BasicFindData<Char>&
   auto search = std::make_unique<Search>();
   search->folder = folder;
   search->pattern = std::move(pattern);
+  search->everyName = search->pattern == "*" || search->pattern == "*.*";
   search->replay = Listed().Replay(folder);
   if (!search->replay) {
     const int folderFd = OpenLongPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     search->dir = folderFd < 0 ? nullptr : fdopendir(folderFd);
     if (search->dir == nullptr && folderFd >= 0) close(folderFd);
-    Listed().Begin(folder, search->dir == nullptr ? -1 : dirfd(search->dir));
+    search->firstListing = Listed().Begin(folder, search->dir == nullptr ? -1 : dirfd(search->dir));
   }
   if (search->dir == nullptr && !search->replay) {
     g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
@@ -824,7 +922,7 @@ SystemCalls NativeSystemCalls() {
   calls.FindNextFileA = EmulatedFindNextFile<char>;
   calls.FindClose = EmulatedFindClose;
   calls.GetFileAttributesW = [](const char16_t* path) {
-    return EmulatedGetFileAttributes(NativePath(path));
+    return EmulatedGetFileAttributes(ScratchNativePath(path));
   };
   calls.GetFileAttributesA = [](const char* path) {
     return EmulatedGetFileAttributes(NativePath(path));

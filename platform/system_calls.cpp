@@ -2,8 +2,11 @@
 #include "platform/system_calls.h"
 
 #include <algorithm>
-
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace crateline::platform {
 namespace {
@@ -42,9 +45,45 @@ char* PutUtf8(char* out, char32_t c) {
   return out;
 }
 
+// The ASCII run at the start of a text, converted sixteen units at a time where the processor
+// can (names and paths are converted by the hundred thousand, and are mostly ASCII); each
+// returns how many units it converted, stopping before the first block that holds another.
+std::size_t WidenAscii(std::string_view text, char16_t* put) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    if (_mm_movemask_epi8(bytes) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put + i), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put + i + 8), _mm_unpackhi_epi8(bytes, zero));
+  }
+#endif
+  for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) {
+    put[i] = static_cast<unsigned char>(text[i]);
+  }
+  return i;
+}
+
+std::size_t NarrowAscii(std::u16string_view text, char* put) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+    const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), notAscii);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(outside, _mm_setzero_si128())) != 0xFFFF) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(put + i), _mm_packus_epi16(low, high));
+  }
+#endif
+  for (; i < text.size() && text[i] < 0x80; ++i) put[i] = static_cast<char>(text[i]);
+  return i;
+}
+
 // Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid UTF-8
 // (overlong forms, surrogates and values past U+10FFFF included).
-std::size_t DecodeUtf8(const std::string& text, std::size_t i, char32_t& out) {
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& out) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
   const unsigned char lead = byte(0);
   std::size_t length = 0;
@@ -91,16 +130,13 @@ std::uint32_t SavedSystemError() {
 // File names on POSIX systems are bytes and need not be UTF-8. A byte that is not part of valid
 // UTF-8 becomes the lone low surrogate U+DC00 + byte, and turns back into that byte on the way
 // out, so every name survives the trip through the wide functions unchanged.
-std::u16string Utf8ToUtf16(const std::string& text) {
-  // File names and paths are mostly ASCII, which is widened in one go.
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-    return std::u16string(text.begin(), text.end());
-  }
-  // Never more code units than bytes.
-  std::u16string out(text.size(), u'\0');
-  char16_t* put = out.data();
-  for (std::size_t i = 0; i < text.size();) {
+void AppendUtf16(std::string_view text, std::u16string& out) {
+  // Never more code units than bytes: room for the most, trimmed to what was written.
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  std::size_t i = WidenAscii(text, out.data() + start);
+  char16_t* put = out.data() + start + i;
+  while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80) {
       *put++ = byte;
@@ -123,20 +159,16 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     }
   }
   out.resize(static_cast<std::size_t>(put - out.data()));
-  return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; })) {
-    std::string ascii;
-    ascii.resize(text.size());
-    std::transform(text.begin(), text.end(), ascii.begin(),
-                   [](char16_t c) { return static_cast<char>(c); });
-    return ascii;
-  }
-  std::string out(text.size() * 3, '\0');  // the most one code unit can take
-  char* put = out.data();
-  for (std::size_t i = 0; i < text.size(); ++i) {
+void AppendUtf8(std::u16string_view text, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  std::size_t i = NarrowAscii(text, out.data() + start);
+  if (i == text.size()) return;
+  out.resize(start + i + (text.size() - i) * 3);  // the most one code unit can take
+  char* put = out.data() + start + i;
+  for (; i < text.size(); ++i) {
     const char32_t unit = text[i];
     if (unit < 0x80) {
       *put++ = static_cast<char>(unit);
@@ -145,7 +177,7 @@ std::string Utf16ToUtf8(std::u16string_view text) {
       put = PutUtf8(put, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
-      *put++ = static_cast<char>(unit - 0xDC00);  // an escaped byte, see Utf8ToUtf16
+      *put++ = static_cast<char>(unit - 0xDC00);  // an escaped byte, see AppendUtf16
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
       put = PutUtf8(put, 0xFFFD);
     } else {
@@ -153,6 +185,17 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     }
   }
   out.resize(static_cast<std::size_t>(put - out.data()));
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  AppendUtf16(text, out);
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  AppendUtf8(text, out);
   return out;
 }
 

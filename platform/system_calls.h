@@ -84,8 +84,11 @@ std::uint32_t SavedSystemError();
 
 // Converts between UTF-8 (the program's text) and the system's encodings. Text that the ANSI
 // code page cannot hold becomes '?', as the system's own conversion does by default.
-std::u16string Utf8ToUtf16(const std::string& text);
+std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
+// The same, appended to `out`: a caller converting name after name keeps one buffer's capacity.
+void AppendUtf16(std::string_view text, std::u16string& out);
+void AppendUtf8(std::u16string_view text, std::string& out);
 std::string Utf8ToAnsi(const std::string& text);
 std::string AnsiToUtf8(const std::string& text);
 

@@ -16,21 +16,31 @@ namespace {
 
 constexpr std::int32_t kEndOfListing = static_cast<std::int32_t>(kErrorNoMoreFiles);
 
-// A name from a fixed system buffer, cut at its first NUL.
-std::string TextOf(const char16_t* units, std::size_t count) {
-  return Utf16ToUtf8(std::u16string(units, std::find(units, units + count, u'\0')));
+// A name from a fixed system buffer, cut at its first NUL, written over `out` (whose capacity
+// serves the next entry: a scan converts hundreds of thousands of names).
+void AssignText(const char16_t* units, std::size_t count, std::string& out) {
+  out.clear();
+  AppendUtf8(std::u16string_view(units, std::find(units, units + count, u'\0') - units), out);
 }
-std::string TextOf(const char* units, std::size_t count) {
-  return AnsiToUtf8(std::string(units, std::find(units, units + count, '\0')));
+void AssignText(const char* units, std::size_t count, std::string& out) {
+  out = AnsiToUtf8(std::string(units, std::find(units, units + count, '\0')));
+}
+
+// "\\?\" + path (or "\\?\UNC\" + path past its "\\"), then one NUL, written over `out`.
+void AssignLongPathBuffer(const std::string& path, std::u16string& out) {
+  const bool network = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+  out.assign(network ? u"\\\\?\\UNC\\" : u"\\\\?\\");
+  AppendUtf16(std::string_view(path).substr(network ? 2 : 0), out);
+  out.push_back(u'\0');
 }
 
 // The entry the system just described becomes the record's current entry; its short name,
 // times and sizes are kept as the system gave them, to be read when asked for.
 template <typename Char>
 void FillCurrentEntry(const BasicFindData<Char>& data, SearchRecord& record) {
-  record.EntryName = TextOf(data.cFileName, std::size(data.cFileName));
-  record.Extension = ExtensionOf(record.EntryName);
-  record.FullPath = record.ParentPath + record.EntryName;
+  AssignText(data.cFileName, std::size(data.cFileName), record.EntryName);
+  AssignExtension(record.EntryName, record.Extension);
+  record.FullPath.assign(record.ParentPath).append(record.EntryName);
   record.Attributes = data.dwFileAttributes;
   record.ReparseTag = (data.dwFileAttributes & kAttrReparsePoint) != 0 ? data.dwReserved0 : 0;
   SetEntryKind(record);
@@ -40,9 +50,11 @@ void FillCurrentEntry(const BasicFindData<Char>& data, SearchRecord& record) {
   system.written = data.ftLastWriteTime;
   system.sizeLow = data.nFileSizeLow;
   system.sizeHigh = data.nFileSizeHigh;
-  system.shortName = data.cAlternateFileName[0] == 0
-                         ? std::string()
-                         : TextOf(data.cAlternateFileName, std::size(data.cAlternateFileName));
+  if (data.cAlternateFileName[0] == 0) {
+    system.shortName.clear();  // as on most volumes: no 8.3 names kept
+  } else {
+    AssignText(data.cAlternateFileName, std::size(data.cAlternateFileName), system.shortName);
+  }
 #ifdef _WIN32
   system.deferred = false;  // reserved there: Windows lists every detail
 #else
@@ -78,7 +90,7 @@ void ReadDetails(const SearchRecord& record) {
 
 // After a failed step: the end of the listing is no failure, anything else is.
 void RecordFailure(SearchRecord& record) {
-  CaptureApiError("", "");
+  CaptureApiErrorCode();
   record.Found = false;
   record.Failed = LastApiError != kEndOfListing;
   record.ErrorCode = record.Failed ? LastApiError : 0;
@@ -101,12 +113,7 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 
 std::u16string MakeLongPathBuffer(const std::string& path) {
   std::u16string text;
-  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-    text = u"\\\\?\\UNC\\" + Utf8ToUtf16(path.substr(2));
-  } else {
-    text = u"\\\\?\\" + Utf8ToUtf16(path);
-  }
-  text.push_back(u'\0');
+  AssignLongPathBuffer(path, text);
   return text;
 }
 
@@ -129,8 +136,18 @@ void SplitSearchPath(const std::string& searchSpec, SearchRecord& record, char s
 }
 
 std::string ExtensionOf(const std::string& name) {
+  std::string extension;
+  AssignExtension(name, extension);
+  return extension;
+}
+
+void AssignExtension(const std::string& name, std::string& out) {
   const auto dot = name.rfind('.');
-  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  if (dot == std::string::npos) {
+    out.clear();
+  } else {
+    out.assign(name, dot + 1);
+  }
 }
 
 void FillEntryNames(SearchRecord& record, char separator) {
@@ -304,7 +321,7 @@ bool CloseEntrySearch(SearchRecord& record) {
   if (closed) {
     LastApiError = 0;
   } else {
-    CaptureApiError("", "");
+    CaptureApiErrorCode();
   }
   record.Found = false;
   record.Handle = kInvalidHandle;
@@ -317,13 +334,13 @@ std::uint32_t GetEntryAttributes(const std::string& path) {
   thread_local std::u16string buffer;
   std::uint32_t attributes = 0;
   if (HasGetFileAttributesW) {
-    buffer = MakeLongPathBuffer(path);
+    AssignLongPathBuffer(path, buffer);
     attributes = os::GetFileAttributesW(buffer.c_str());
   } else {
     attributes = os::GetFileAttributesA(Utf8ToAnsi(path).c_str());
   }
   if (attributes == kInvalidFileAttributes) {
-    CaptureApiError("", "");
+    CaptureApiErrorCode();
   } else {
     LastApiError = 0;
   }

@@ -105,6 +105,7 @@ void FillEntryNames(SearchRecord& record, char separator = kSeparator);
 void FillShortName(const SearchRecord& record, char separator = kSeparator);
 
 std::string ExtensionOf(const std::string& name);
+void AssignExtension(const std::string& name, std::string& out);  // ExtensionOf, over `out`
 
 void SetEntryKind(SearchRecord& record);
 void ConvertFileTime(const platform::FileTime& time, EntryTime& out);

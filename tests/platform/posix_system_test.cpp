@@ -46,13 +46,17 @@ TEST(PosixSearch, PatternsMatchLikeTheFindFunctions) {
   dir.Write("c.emlx");
   dir.Write("note.txt");
   dir.Write("x1.eml");
+  dir.Write("eml");
+  dir.Write("y.eml.txt");
   std::uint32_t error = 0;
   EXPECT_EQ(List(dir.folder() + "*.eml", &error),
             (std::set<std::string>{"a.eml", "B.EML", "x1.eml"}));
+  EXPECT_EQ(List(dir.folder() + "*EmL"),
+            (std::set<std::string>{"a.eml", "B.EML", "x1.eml", "eml"}));
   EXPECT_EQ(error, kErrorNoMoreFiles);
   EXPECT_EQ(List(dir.folder() + "?.eml"), (std::set<std::string>{"a.eml", "B.EML"}));
   EXPECT_EQ(List(dir.folder() + "*").count(".."), 1u);
-  EXPECT_EQ(List(dir.folder() + "*.*").size(), 7u);  // with . and ..
+  EXPECT_EQ(List(dir.folder() + "*.*").size(), 9u);  // with . and ..
   EXPECT_EQ(List(dir.folder() + "NOTE.TXT"), (std::set<std::string>{"note.txt"}));
 }
 
@@ -71,6 +75,31 @@ TEST(PosixSearch, AListingAgainIsTheSameAndSeesChanges) {
   EXPECT_EQ(List(dir.folder() + "*.eml"), (std::set<std::string>{"a.eml", "c.eml"}));
   std::filesystem::remove(dir.path() / "a.eml");
   EXPECT_EQ(List(dir.folder() + "*.eml"), (std::set<std::string>{"c.eml"}));
+}
+
+// Right after a listing, the attributes of its entries come from it, looked up by name in any
+// order: even once the entries are gone from the disk, each answers as it was listed.
+TEST(PosixSearch, AttributesOfAListedEntryComeFromItsListingInAnyOrder) {
+  testing::TempDir dir;
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back((i % 7 == 0 ? "." : "") + std::to_string(i) + (i % 2 == 0 ? ".eml" : ""));
+    if (i % 3 == 0) {
+      dir.Mkdir(names.back());
+    } else {
+      dir.Write(names.back());
+    }
+  }
+  EXPECT_EQ(List(dir.folder() + "*").size(), names.size() + 2);
+  std::filesystem::remove_all(dir.path());
+  for (int i = 299; i >= 0; --i) {
+    const auto path = LongPath(dir.folder() + names[static_cast<std::size_t>(i)]);
+    std::uint32_t expected = i % 3 == 0 ? kAttrDirectory : 0;
+    if (i % 7 == 0) expected |= kAttrHidden;
+    EXPECT_EQ(os::GetFileAttributesW(path.c_str()), expected == 0 ? kAttrNormal : expected)
+        << names[static_cast<std::size_t>(i)];
+  }
+  EXPECT_EQ(os::GetFileAttributesW(LongPath(dir.folder() + "300").c_str()), kInvalidFileAttributes);
 }
 
 TEST(PosixSearch, FailuresCarryWindowsCodes) {
@@ -174,6 +203,19 @@ TEST(TextEncodings, EveryFileNameSurvivesTheWideRoundTrip) {
                                std::string("lone \xed\xa0\x80 surrogate"), std::string("cut \xc3")};
   for (const auto& name : names) EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(name)), name);
   EXPECT_EQ(Utf8ToUtf16("😀"), u"😀");
+  // ASCII is converted in blocks: a character of another kind anywhere in a long name, and
+  // text appended to what a buffer already holds, must come out the same as one by one.
+  const std::string letters = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  for (std::size_t at = 0; at < 40; ++at) {
+    const std::string ascii = letters.substr(0, at), tail = letters.substr(at, 41 - at);
+    const std::u16string wideAscii(ascii.begin(), ascii.end()), wideTail(tail.begin(), tail.end());
+    EXPECT_EQ(Utf8ToUtf16(ascii + "é" + tail), wideAscii + u"é" + wideTail) << at;
+    EXPECT_EQ(Utf16ToUtf8(wideAscii + u"😀" + wideTail), ascii + "😀" + tail) << at;
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(ascii + "\xff" + tail)), ascii + "\xff" + tail) << at;
+    std::string appended = "x";
+    AppendUtf8(wideAscii + wideTail, appended);
+    EXPECT_EQ(appended, "x" + ascii + tail) << at;
+  }
   EXPECT_EQ(Utf8ToAnsi("Fünf 日"), "F\xfcnf ?");
   EXPECT_EQ(AnsiToUtf8("F\xfcnf"), "Fünf");
 }
