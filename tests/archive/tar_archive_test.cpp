@@ -183,26 +183,6 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
 
 #endif
 
-TEST_F(TarArchiveTest, SameTreeSameBytesWhateverTheThreads) {
-  for (int i = 0; i < 40; ++i) {
-    std::string body;
-    for (int k = 0; k < 2000 + i * 300; ++k)
-      body += "line " + std::to_string(k * i) + " of the message\r\n";
-    Write("F" + std::to_string(i % 5) + "/m" + std::to_string(i) + ".eml",
-          Message("Tue, 3 Mar 2020 09:15:00 +0100", "", body));
-  }
-  std::string first;
-  for (int threads : {1, 2, 4}) {
-    TarArchive tar;
-    tar.SetThreads(threads);
-    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-    ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
-    const std::string bytes = ReadFile(Dest());
-    if (first.empty()) first = bytes;
-    EXPECT_EQ(bytes, first) << threads << " threads";
-  }
-}
-
 TEST_F(TarArchiveTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
   for (int i = 0; i < 30; ++i)
     Write("m" + std::to_string(i) + ".eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));

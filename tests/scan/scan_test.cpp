@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "platform/api_fixture.h"
 #include "platform/platform.h"
 #include "platform/system_calls.h"
 #include "sorted_listing.h"
@@ -24,15 +25,14 @@ struct ScanResult {
   std::vector<std::string> captions;
 };
 
-class ScanTest : public ::testing::Test {
+class ScanTest : public testing::ApiTest {
  protected:
   void SetUp() override {
-    ResetApiSupport();
+    ApiTest::SetUp();
     QueuedMessages.reset();
   }
   void TearDown() override {
-    CurrentSystemCalls() = NativeSystemCalls();
-    ResetApiSupport();
+    ApiTest::TearDown();
     QueuedMessages.reset();
   }
   // A walk that does not end (a link cycle followed, a URL descended into) fails the test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/api_fixture.h"
 #include "platform/platform.h"
 #include "platform/system_calls.h"
 #include "support/temp_dir.h"
@@ -11,14 +12,8 @@ namespace {
 
 using namespace platform;
 
-class SearchTest : public ::testing::Test {
+class SearchTest : public testing::ApiTest {
  protected:
-  void SetUp() override { ResetApiSupport(); }
-  void TearDown() override {
-    CurrentSystemCalls() = NativeSystemCalls();
-    ResetApiSupport();
-  }
-  SystemCalls& Calls() { return CurrentSystemCalls(); }
   testing::TempDir dir_;
 };
 
