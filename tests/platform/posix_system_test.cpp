@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -215,6 +216,13 @@ TEST(TextEncodings, EveryFileNameSurvivesTheWideRoundTrip) {
     std::string appended = "x";
     AppendUtf8(wideAscii + wideTail, appended);
     EXPECT_EQ(appended, "x" + ascii + tail) << at;
+  }
+  // Any bytes at all, mostly ASCII with a few others among them, come back as they were.
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes(random() % 70, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 8 == 0 ? random() : random() % 0x80);
+    ASSERT_EQ(Utf16ToUtf8(Utf8ToUtf16(bytes)), bytes) << round;
   }
   EXPECT_EQ(Utf8ToAnsi("Fünf 日"), "F\xfcnf ?");
   EXPECT_EQ(AnsiToUtf8("F\xfcnf"), "Fünf");
