@@ -24,9 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string_view>
@@ -428,11 +426,27 @@ struct ListedEntry {
   std::shared_ptr<const struct stat> st;  // the entry's stat; absent when only its kind is known
 };
 
+// Milliseconds of a monotonic clock that is cheap to read (a tick of a few milliseconds is
+// plenty for a lifetime of a second): the cache's freshness is checked at every lookup.
+std::int64_t MonotonicMilliseconds() {
+#ifdef CLOCK_MONOTONIC_COARSE
+  constexpr clockid_t kClock = CLOCK_MONOTONIC_COARSE;
+#else
+  constexpr clockid_t kClock = CLOCK_MONOTONIC;
+#endif
+  struct timespec now {};
+  clock_gettime(kClock, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
 // One listing of a folder: its entries in the order the system gave them.
 struct Listing {
-  using Clock = std::chrono::steady_clock;
+  Listing() = default;
+  Listing(const Listing&) = delete;  // its entries' names point into its own blocks
+  Listing& operator=(const Listing&) = delete;
+
   std::string folder;
-  Clock::time_point started = Clock::now();
+  std::int64_t started = MonotonicMilliseconds();
   bool complete = false;        // every entry is here: it can be listed again from memory
   struct timespec changed {};   // the folder's ctime when its listing began
   struct timespec modified {};  // and its mtime: entries added, removed or renamed change both
@@ -456,15 +470,18 @@ struct Listing {
     return &entries[cursor_ = slot - 1].listed;
   }
   // Adds an entry unless its name is there already (an entry renamed while its folder was
-  // being listed can be listed twice; it is kept once).
-  void Add(std::string_view name, const ListedEntry& listed) {
+  // being listed can be listed twice; it is kept once, as first seen), and returns the entry
+  // kept, so that every answer about the name is the same.
+  const ListedEntry& Add(std::string_view name, const ListedEntry& listed) {
     if ((entries.size() + 1) * 2 > slots_.size()) Grow();
     const std::size_t hash = Hash(name);
     std::uint32_t& slot = slots_[SlotOf(name, hash)];
-    if (slot != 0) return;
-    entries.push_back({Keep(name), listed, hash});
-    slot = static_cast<std::uint32_t>(entries.size());
-    cursor_ = entries.size() - 1;
+    if (slot == 0) {
+      entries.push_back({Keep(name), listed, hash});
+      slot = static_cast<std::uint32_t>(entries.size());
+    }
+    cursor_ = slot - 1;
+    return entries[cursor_].listed;
   }
   // The entry at `at` was listed again from memory: it is the one asked about next.
   void Replayed(std::size_t at) const { cursor_ = at; }
@@ -491,31 +508,33 @@ struct Listing {
   // Names are kept end to end in blocks that never move, so that a listing of thousands of
   // entries costs a few allocations instead of one a name.
   std::string_view Keep(std::string_view name) {
-    if (names_.empty() || names_.back().capacity() - names_.back().size() < name.size()) {
-      names_.emplace_back().reserve(std::max<std::size_t>(kNameBlock, name.size()));
+    if (names_.empty() || names_.back().size - names_.back().used < name.size()) {
+      const std::size_t size = std::max(kNameBlock, name.size());
+      names_.push_back({std::make_unique<char[]>(size), 0, size});
     }
-    std::string& block = names_.back();
-    const std::size_t at = block.size();
-    block.append(name);  // within its capacity: earlier names stay where they are
-    return std::string_view(block).substr(at, name.size());
+    NameBlock& block = names_.back();
+    char* kept = block.bytes.get() + block.used;
+    std::copy(name.begin(), name.end(), kept);
+    block.used += name.size();
+    return {kept, name.size()};
   }
 
+  struct NameBlock {
+    std::unique_ptr<char[]> bytes;
+    std::size_t used = 0, size = 0;
+  };
   static constexpr std::size_t kNameBlock = 16 * 1024;
-  std::deque<std::string> names_;
+  std::vector<NameBlock> names_;
   std::vector<std::uint32_t> slots_;  // entry index + 1 by hash; 0 is a free slot
   mutable std::size_t cursor_ = 0;    // the entry found last
 };
 
 class ListingCache {
  public:
-  using Clock = Listing::Clock;
-
-  // A listing of folder begins, `folderFd` its open handle (-1 for one served from memory):
-  // keep what is known of the folder while it is fresh, else start over. True when it starts
-  // over: no entry of the folder is known.
-  bool Begin(const std::string& folder, int folderFd) {
-    const bool kept = current_ && current_->folder == folder && Fresh(true);
-    if (!kept) {
+  // A listing of folder begins, `folderFd` its open handle: keep what is known of the folder
+  // while it is fresh, else start over. The listing that the new one's entries go into.
+  std::shared_ptr<Listing> Begin(const std::string& folder, int folderFd) {
+    if (!(current_ && current_->folder == folder && Fresh())) {
       current_ = std::make_shared<Listing>();
       current_->folder = folder;
       struct stat st {};
@@ -524,17 +543,15 @@ class ListingCache {
         current_->modified = st.st_mtim;
       }
       clock_gettime(CLOCK_REALTIME, &current_->began);
-      lookups_ = 0;
-      fresh_ = true;
     }
     if (folderFd >= 0) fd_ = folderFd;
-    return !kept;
+    return current_;
   }
   // The folder's last listing, when it is complete, fresh and the folder has not changed since
   // (the scan lists every folder twice in a row): a new listing can be served from it. It stays
   // valid for its holder.
   std::shared_ptr<const Listing> Replay(const std::string& folder) {
-    if (!current_ || current_->folder != folder || !current_->complete || !Fresh(true)) {
+    if (!current_ || current_->folder != folder || !current_->complete || !Fresh()) {
       return nullptr;
     }
     struct stat st {};
@@ -551,12 +568,8 @@ class ListingCache {
     if (st.st_ctim.tv_sec + kRacySeconds >= current_->began.tv_sec) return nullptr;
     return current_;
   }
-  // A listing of every entry of the folder reached its end.
-  void Complete(const std::string& folder) {
-    if (current_ && current_->folder == folder) current_->complete = true;
-  }
   const ListedEntry* Find(std::string_view folder, std::string_view name) {
-    if (!current_ || folder != current_->folder || current_->entries.empty() || !Fresh(false)) {
+    if (!current_ || folder != current_->folder || current_->entries.empty() || !Fresh()) {
       return nullptr;
     }
     return current_->Find(name);
@@ -567,14 +580,11 @@ class ListingCache {
     if (slash == std::string_view::npos || slash + 1 == path.size()) return nullptr;
     return Find(path.substr(0, slash + 1), path.substr(slash + 1));
   }
-  void Add(const std::string& folder, std::string_view name, const ListedEntry& entry) {
-    if (current_ && folder == current_->folder) current_->Add(name, entry);
-  }
   // A handle on the folder listed last, when `path` is one of its entries; else -1.
   int FolderFdOf(std::string_view path) {
     const auto slash = path.rfind('/');
     if (fd_ < 0 || !current_ || slash == std::string_view::npos ||
-        path.substr(0, slash + 1) != current_->folder || !Fresh(false)) {
+        path.substr(0, slash + 1) != current_->folder || !Fresh()) {
       return -1;
     }
     return fd_;
@@ -585,19 +595,13 @@ class ListingCache {
   }
 
  private:
-  // The clock is read once in a while, not at every lookup: the scan makes several a file.
-  bool Fresh(bool now) {
-    if (now || ++lookups_ % 256 == 0) {
-      fresh_ = current_ && Clock::now() - current_->started < kLifetime;
-    }
-    return fresh_;
+  bool Fresh() const {
+    return current_ && MonotonicMilliseconds() - current_->started < kLifetimeMilliseconds;
   }
 
-  static constexpr std::chrono::seconds kLifetime{1};
+  static constexpr std::int64_t kLifetimeMilliseconds = 1000;
   std::shared_ptr<Listing> current_;
   int fd_ = -1;
-  std::uint64_t lookups_ = 0;
-  bool fresh_ = true;
 };
 
 ListingCache& Listed() {
@@ -608,7 +612,10 @@ ListingCache& Listed() {
 struct Search {
   DIR* dir = nullptr;
   std::shared_ptr<const Listing> replay;  // served from memory instead of `dir`
-  bool firstListing = false;  // reading `dir` while no entry of the folder was known before
+  // What `dir` lists goes into this listing only, even once another has taken its place in
+  // the cache: a listing is complete only with what its own searches read to the end.
+  std::shared_ptr<Listing> listing;
+  bool firstListing = false;  // no entry of the folder was known when `dir` was opened
   std::size_t next = 0;
   std::string folder;  // with its trailing '/'
   std::string pattern;
@@ -680,9 +687,7 @@ bool NextMatch(Search& search, BasicFindData<Char>& data) {
     const dirent* entry = readdir(search.dir);
     if (entry == nullptr) {
       g_lastError = errno == 0 ? kErrorNoMoreFiles : CodeFromErrno(errno);
-      if (errno == 0 && search.everyName) {
-        Listed().Complete(search.folder);
-      }
+      if (errno == 0 && search.everyName) search.listing->complete = true;
       return false;
     }
     const std::string_view name = entry->d_name;
@@ -706,8 +711,7 @@ bool NextMatch(Search& search, BasicFindData<Char>& data) {
       listed.attributes = AttributesOf(*st, name, statTarget);
       listed.st = std::move(st);
     }
-    Listed().Add(search.folder, name, listed);
-    FillFindData(listed, name, data);
+    FillFindData(search.listing->Add(name, listed), name, data);
     return true;
   }
 }
@@ -730,11 +734,12 @@ SearchHandle EmulatedFindFirstFile(const std::string& spec, BasicFindData<Char>&
     const int folderFd = OpenLongPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     search->dir = folderFd < 0 ? nullptr : fdopendir(folderFd);
     if (search->dir == nullptr && folderFd >= 0) close(folderFd);
-    search->firstListing = Listed().Begin(folder, search->dir == nullptr ? -1 : dirfd(search->dir));
-  }
-  if (search->dir == nullptr && !search->replay) {
-    g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
-    return kInvalidHandle;
+    if (search->dir == nullptr) {
+      g_lastError = errno == ENOENT ? kErrorPathNotFound : CodeFromErrno(errno);
+      return kInvalidHandle;
+    }
+    search->listing = Listed().Begin(folder, dirfd(search->dir));
+    search->firstListing = search->listing->entries.empty();
   }
   if (!NextMatch(*search, data)) {
     if (g_lastError == kErrorNoMoreFiles) g_lastError = kErrorFileNotFound;

@@ -101,6 +101,34 @@ TEST(PosixSearch, AttributesOfAListedEntryComeFromItsListingInAnyOrder) {
         << names[static_cast<std::size_t>(i)];
   }
   EXPECT_EQ(os::GetFileAttributesW(LongPath(dir.folder() + "300").c_str()), kInvalidFileAttributes);
+  // A second on, the listing answers no more: the entries are asked of the disk, where they are
+  // gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(os::GetFileAttributesW(LongPath(dir.folder() + names[1]).c_str()),
+            kInvalidFileAttributes);
+}
+
+// A folder whose listing was stopped early is listed from the disk the next time, even when
+// another listing of it, begun earlier, reached its end meanwhile.
+TEST(PosixSearch, AListingStoppedEarlyIsNeverTakenForAWholeOne) {
+  testing::TempDir dir;
+  for (const char* name : {"a.eml", "b.eml", "c.eml", "d.eml", "e.eml"}) dir.Write(name);
+  dir.Write("other/x.eml");
+  // Only a folder unchanged for two whole seconds of its clock is listed from memory.
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  const auto folder = LongPath(dir.folder() + "*");
+  FindDataW data;
+  const SearchHandle whole = os::FindFirstFileW(folder.c_str(), data);
+  ASSERT_NE(whole, kInvalidHandle);
+  ASSERT_EQ(os::FindNextFileW(whole, data), 1);  // two entries read
+  EXPECT_EQ(List(dir.folder() + "other/*").size(), 3u);
+  const SearchHandle stopped = os::FindFirstFileW(folder.c_str(), data);
+  ASSERT_NE(stopped, kInvalidHandle);
+  EXPECT_EQ(os::FindClose(stopped), 1);  // after one entry
+  while (os::FindNextFileW(whole, data) != 0) {
+  }
+  EXPECT_EQ(os::FindClose(whole), 1);
+  EXPECT_EQ(List(dir.folder() + "*").size(), 8u);  // with ".", ".." and "other"
 }
 
 TEST(PosixSearch, FailuresCarryWindowsCodes) {
