@@ -48,16 +48,10 @@ TEST_P(GzipLevels, OneMemberThatRoundTripsWithTheSameBytesForAnyThreadCount) {
   int members = 0;
   EXPECT_EQ(testing::Gunzip(one, &members), data);
   EXPECT_EQ(members, 1);
-  EXPECT_EQ(static_cast<unsigned char>(one[0]), 0x1f);
-  EXPECT_EQ(static_cast<unsigned char>(one[1]), 0x8b);
-  EXPECT_EQ(static_cast<unsigned char>(one[2]), 0x08);
-  EXPECT_EQ(std::string(one, 3, 6), std::string(6, '\0'));  // no flags, no time, no extras
-  EXPECT_EQ(static_cast<unsigned char>(one[9]), 0xff);      // OS: unknown, the same everywhere
+  // No name, no time and OS "unknown": the same bytes on every system, on every day.
+  EXPECT_EQ(one.substr(0, 10), std::string("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10));
   EXPECT_LT(one.size(), data.size() / 2);
   EXPECT_EQ(Compress(GetParam(), 3, data, 4096), one);
-}
-
-TEST_P(GzipLevels, EmptyAndTinyInputs) {
   EXPECT_EQ(testing::Gunzip(Compress(GetParam(), 2, "")), "");
   EXPECT_EQ(testing::Gunzip(Compress(GetParam(), 2, "x")), "x");
 }

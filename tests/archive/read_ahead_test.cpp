@@ -24,26 +24,16 @@ int Walk(ReadAheadPolicy& policy, int files, bool warm) {
   return hinted;
 }
 
-TEST(ReadAheadPolicy, HintsStopOnceProbesFindTheCacheWarm) {
+TEST(ReadAheadPolicy, HintsUntilProbesFindTheCacheWarmAndAgainAfterAMiss) {
   ReadAheadPolicy policy;
-  const int hinted = Walk(policy, 10000, true);
-  EXPECT_FALSE(policy.Hinting());
-  // Hints go only to the files opened before enough probes came back cached.
-  EXPECT_EQ(hinted,
-            static_cast<int>(ReadAheadPolicy::kProbeEvery - 1) * ReadAheadPolicy::kWarmProbes);
-}
-
-// On a cold disk every file is hinted, the probes too: none waits for the disk in its turn.
-TEST(ReadAheadPolicy, AColdDiskHintsEveryFile) {
-  ReadAheadPolicy policy;
+  // On a cold disk every file is hinted, the probes too: none waits for the disk in its turn.
   EXPECT_EQ(Walk(policy, 6400, false), 6400);
   EXPECT_TRUE(policy.Hinting());
-}
+  const int hinted = Walk(policy, 1000, true);
+  EXPECT_FALSE(policy.Hinting());
+  EXPECT_GT(hinted, 0);
+  EXPECT_LT(hinted, 500);  // the hints stop long before the walk ends
 
-TEST(ReadAheadPolicy, OneFileFromTheDiskStartsTheHintsAgain) {
-  ReadAheadPolicy policy;
-  Walk(policy, 1000, true);
-  ASSERT_FALSE(policy.Hinting());
   policy.Observed(false);  // a folder the cache did not hold
   EXPECT_TRUE(policy.Hinting());
   // A miss between cached probes starts the count of warm probes anew.

@@ -41,6 +41,12 @@ std::string Shell(const std::string& command, int* status = nullptr) {
 std::string Quote(const fs::path& path) {
   return "'" + path.string() + "'";
 }
+
+std::set<std::string> FileNames(const std::vector<ReportLine>& lines) {
+  std::set<std::string> names;
+  for (const auto& line : lines) names.insert(fs::path(line.what).filename().string());
+  return names;
+}
 #endif
 
 std::string ReadFile(const fs::path& path) {
@@ -50,10 +56,16 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
+constexpr const char* kDate = "Tue, 3 Mar 2020 09:15:00 +0100";
+
 std::string Message(const std::string& date, const std::string& extra = "",
                     const std::string& body = "Hello.\r\n") {
   return "From: a@example.org\r\nSubject: test\r\n" +
          (date.empty() ? "" : "Date: " + date + "\r\n") + extra + "\r\n" + body;
+}
+
+std::string Body(int i) {
+  return "number " + std::to_string(i) + "\r\n";
 }
 
 // Records every event and can stop the run or do harm from inside one.
@@ -62,6 +74,7 @@ class Recorder : public TarArchiveListener {
   void PercentDone(int percent, bool& abort) override {
     percents.push_back(percent);
     if (abortAt >= 0 && static_cast<int>(percents.size()) > abortAt) abort = true;
+    if (onPercent) onPercent(percent);
   }
   void ProgressInfo(const std::string& name, const std::string& value) override {
     if (name != "Reading") return;  // the listing of the store
@@ -72,6 +85,7 @@ class Recorder : public TarArchiveListener {
   std::vector<std::string> values;
   int abortAt = -1;
   std::function<void(const std::string&)> onProgress;
+  std::function<void(int)> onPercent;
 };
 
 class TarArchiveTest : public ::testing::Test {
@@ -84,6 +98,10 @@ class TarArchiveTest : public ::testing::Test {
   std::string Dest() const { return (out_ / "mail.tgz").string(); }
   void Write(const std::string& relative, const std::string& content) {
     dir_.Write("source/" + relative, content);
+  }
+  void WriteMessages(int count, const std::string& folder = "") {
+    for (int i = 0; i < count; ++i)
+      Write(folder + "m" + std::to_string(1000 + i) + ".eml", Message(kDate, "", Body(i)));
   }
   bool OutHasOnly(const std::vector<std::string>& names) const {
     std::vector<std::string> found;
@@ -100,7 +118,7 @@ class TarArchiveTest : public ::testing::Test {
 
 #ifndef _WIN32  // links, a FIFO, and GNU tar, Python and bsdtar as readers
 TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
-  Write("Inbox/a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  Write("Inbox/a.eml", Message(kDate));
   Write("Inbox/B.EML", Message("", "Received: from x by y; Wed, 4 Mar 2020 10:00:00 +0000\r\n"));
   Write("Inbox/desktop.ini", "[.ShellClassInfo]\r\n");
   Write("Inbox/Thumbs.db", std::string(64, '\0'));
@@ -113,9 +131,8 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   fs::create_directory_symlink(source_, source_ / "Inbox" / "loop");
   fs::create_symlink(source_ / "top.eml", source_ / "Inbox" / "link.eml");
   mkfifo(Src("Inbox/pipe.eml").c_str(), 0644);
-  const fs::path readOnly = source_ / "Inbox" / "readonly.eml";
-  dir_.Write("source/Inbox/readonly.eml", Message("Tue, 3 Mar 2020 13:00:00 +0100"));
-  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
+  Write("Inbox/readonly.eml", Message("Tue, 3 Mar 2020 13:00:00 +0100"));
+  fs::permissions(source_ / "Inbox/readonly.eml", fs::perms::owner_read | fs::perms::group_read);
 
   Recorder events;
   TarArchive tar(&events);
@@ -126,13 +143,10 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   const auto& report = tar.Report();
   EXPECT_EQ(report.messagesWritten, 6u);
   EXPECT_EQ(report.unreadMessages, 1u);
-  std::set<std::string> leftOut;
-  for (const auto& line : report.leftOut) leftOut.insert(fs::path(line.what).filename().string());
-  EXPECT_EQ(leftOut, (std::set<std::string>{"empty.eml", "link.eml", "loop", "pipe.eml"}));
-  std::string notMail;
-  for (const auto& line : report.notMail) notMail += fs::path(line.what).filename().string() + ";";
-  EXPECT_NE(notMail.find("desktop.ini;"), std::string::npos) << notMail;
-  EXPECT_NE(notMail.find("Thumbs.db;"), std::string::npos) << notMail;
+  EXPECT_EQ(FileNames(report.leftOut),
+            (std::set<std::string>{"empty.eml", "link.eml", "loop", "pipe.eml"}));
+  EXPECT_EQ(FileNames(report.notMail).count("desktop.ini"), 1u);
+  EXPECT_EQ(FileNames(report.notMail).count("Thumbs.db"), 1u);
   EXPECT_EQ(events.percents.back(), 100);
   EXPECT_EQ(events.values.size(), 6u);
 
@@ -148,9 +162,7 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   EXPECT_NE(listing.find("-rw-r--r-- 0/0 84 2020-03-03 12:00:00 Inbox/readonly.eml"),
             std::string::npos)
       << "a read-only file must still arrive as read";
-  EXPECT_NE(listing.find("Sent/s.eml"), std::string::npos);
   EXPECT_NE(listing.find("long \xc3\xa4 name.eml"), std::string::npos);
-  EXPECT_EQ(listing.find("desktop.ini"), std::string::npos);
 
   // Extracted, every message is the very file it came from.
   const fs::path extracted = dir_.Mkdir("extracted");
@@ -161,15 +173,13 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   EXPECT_EQ(ReadFile(extracted / "Inbox/B.eml"), ReadFile(source_ / "Inbox/B.EML"));
   EXPECT_EQ(ReadFile(extracted / "Sent/s.eml"), ReadFile(source_ / "Sent Items/s.eml"));
 
-  // Python's tarfile and bsdtar read the same names; gzip finds one sound member.
+  // Python's tarfile and bsdtar read the same entries, all of them files, in one gzip member.
   const std::string python = Shell(
       "python3 -c \"import sys,tarfile; t=tarfile.open(sys.argv[1]); "
       "print(len(t.getmembers()), all(m.isfile() for m in t.getmembers()))\" " +
       Quote(Dest()));
   EXPECT_EQ(python, "6 True\n");
   EXPECT_EQ(Shell("bsdtar -tzf " + Quote(Dest()) + " | wc -l"), "6\n");
-  Shell("gzip -t " + Quote(Dest()), &status);
-  EXPECT_EQ(status, 0);
   int members = 0;
   testing::Gunzip(ReadFile(Dest()), &members);
   EXPECT_EQ(members, 1);
@@ -184,8 +194,7 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
 #endif
 
 TEST_F(TarArchiveTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
-  for (int i = 0; i < 30; ++i)
-    Write("m" + std::to_string(i) + ".eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  WriteMessages(30);
   dir_.Write("out/mail.tgz", "the previous archive");
   Recorder events;
   events.abortAt = 0;  // the first PercentDone says abort
@@ -256,7 +265,7 @@ TEST_F(TarArchiveTest, AFullDiskFailsNamingTheDestinationAndTheReason) {
 }
 
 TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
-  Write("a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  Write("a.eml", Message(kDate));
   TarArchive missing;
   EXPECT_NE(missing.AddDirectoryTree(Src("nowhere")), 1);
   EXPECT_NE(missing.LastError().find("nowhere"), std::string::npos);
@@ -275,20 +284,23 @@ TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
   EXPECT_FALSE(fs::exists(Dest()));
 }
 
-TEST_F(TarArchiveTest, UnreadableMessagesAreLeftOutAndAVanishedSourceFails) {
-  Write("a.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
-  Write("b.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+TEST_F(TarArchiveTest, MessagesLeftOutOrWarnedOfAndAVanishedSourceFails) {
+  Write("a.eml", Message(kDate, "", std::string(10241, 'x') + "\r\n"));
+  Write("b.eml", Message(kDate));
+  Write("fine.eml", Message(kDate, "", std::string(10240, 'x') + "\r\n"));
   {
     TarArchive tar;
     ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
     fs::remove(source_ / "b.eml");  // gone between the walk and the write
     ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
-    EXPECT_EQ(tar.Report().messagesWritten, 1u);
+    EXPECT_EQ(tar.Report().messagesWritten, 2u);
     ASSERT_EQ(tar.Report().leftOut.size(), 1u);
     EXPECT_NE(tar.Report().leftOut[0].why.find("could not be read"), std::string::npos);
+    // A line the importer rejects is warned of; the message still goes in.
+    ASSERT_EQ(tar.Report().warnings.size(), 1u);
+    EXPECT_NE(tar.Report().warnings[0].what.find("a.eml"), std::string::npos);
   }
   {
-    Write("b.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
     Recorder events;
     TarArchive tar(&events);
     ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
@@ -303,8 +315,7 @@ TEST_F(TarArchiveTest, UnreadableMessagesAreLeftOutAndAVanishedSourceFails) {
 #ifndef _WIN32  // the program's end is watched from a forked child
 // The window may end the program from inside an event, in the middle of a write.
 TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
-  for (int i = 0; i < 5; ++i)
-    Write("m" + std::to_string(i) + ".eml", Message("Tue, 3 Mar 2020 09:15:00 +0100"));
+  WriteMessages(5);
   dir_.Write("out/mail.tgz", "the previous archive");
   for (bool unnamed : {true, false}) {
     const pid_t child = fork();
@@ -346,10 +357,7 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
 // message still lands in its own entry, with what the file holds when its turn comes.
 TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
   constexpr int kMessages = 300;
-  for (int i = 0; i < kMessages; ++i) {
-    Write("Inbox/m" + std::to_string(1000 + i) + ".eml",
-          Message("Tue, 3 Mar 2020 09:15:00 +0100", "", "number " + std::to_string(i) + "\r\n"));
-  }
+  WriteMessages(kMessages, "Inbox/");
   const auto openFiles = [] {
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
   };
@@ -360,7 +368,7 @@ TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
     most = std::max<long>(most, openFiles() - before);
     // Opened ahead by now, changed before its turn: archived as it is when read.
     if (value.find("m1000.eml") != std::string::npos) {
-      Write("Inbox/m1010.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100", "", "changed\r\n"));
+      Write("Inbox/m1010.eml", Message(kDate, "", "changed\r\n"));
     }
   };
   TarArchive tar(&events);
@@ -369,18 +377,10 @@ TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
   EXPECT_GT(most, 8);    // it does read ahead
   EXPECT_LT(most, 100);  // but not the whole folder
   EXPECT_TRUE(tar.Report().damaged.empty());
-  const std::string listing = Shell("tar -xzOf " + Quote(Dest()));
-  for (int i = 0; i < kMessages; ++i) {
-    const std::string body = i == 10 ? "changed" : "number " + std::to_string(i) + "\r\n";
-    EXPECT_NE(listing.find(body), std::string::npos) << i;
-  }
-  std::size_t last = 0;
-  for (int i = 0; i < kMessages; i += 37) {  // in the plan's order
-    if (i == 10) continue;
-    const std::size_t at = listing.find("number " + std::to_string(i) + "\r\n");
-    EXPECT_GT(at, last) << i;
-    last = at;
-  }
+  std::string expected;  // every message, in the plan's order
+  for (int i = 0; i < kMessages; ++i)
+    expected += Message(kDate, "", i == 10 ? "changed\r\n" : Body(i));
+  EXPECT_EQ(Shell("tar -xzOf " + Quote(Dest())), expected);
 }
 #endif
 
@@ -390,15 +390,9 @@ TEST_F(TarArchiveTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
   const std::string line = "a line of a very large message, repeated to make it large\r\n";
   std::string body;
   while (body.size() < 70u * 1024 * 1024) body += line;
-  Write("big.eml", Message("Tue, 3 Mar 2020 09:15:00 +0100", "", body));
+  Write("big.eml", Message(kDate, "", body));
   bool truncated = false;
-  struct Shrinker : Recorder {
-    std::function<void(int)> onPercent;
-    void PercentDone(int percent, bool& abort) override {
-      Recorder::PercentDone(percent, abort);
-      onPercent(percent);
-    }
-  } shrinker;
+  Recorder shrinker;
   shrinker.onPercent = [&](int percent) {
     // Past the first 64 MiB, which are read whole: the rest is being streamed.
     if (!truncated && percent >= 93) {
@@ -415,19 +409,6 @@ TEST_F(TarArchiveTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
   const VerifyResult verified = VerifyArchive(Dest());
   EXPECT_TRUE(verified.Ok()) << (verified.problems.empty() ? "" : verified.problems.front());
   EXPECT_EQ(verified.messages, 1u);
-}
-
-TEST_F(TarArchiveTest, WarnsOfLinesTheImporterRejects) {
-  Write("long.eml",
-        Message("Tue, 3 Mar 2020 09:15:00 +0100", "", std::string(10241, 'x') + "\r\n"));
-  Write("fine.eml",
-        Message("Tue, 3 Mar 2020 09:15:00 +0100", "", std::string(10240, 'x') + "\r\n"));
-  TarArchive tar;
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1);
-  ASSERT_EQ(tar.Report().warnings.size(), 1u);
-  EXPECT_NE(tar.Report().warnings[0].what.find("long.eml"), std::string::npos);
-  EXPECT_EQ(tar.Report().messagesWritten, 2u);
 }
 
 }  // namespace

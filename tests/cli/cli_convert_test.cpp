@@ -32,6 +32,12 @@ int Sh(const std::string& command) {
 }
 #endif
 
+// Read whole and closed again: Windows replaces no file that is open.
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class CliConvert : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,58 +52,61 @@ class CliConvert : public ::testing::Test {
   testing::TempDir dir_;
 };
 
-TEST_F(CliConvert, WritesReportsAndTellsHowToImport) {
+TEST_F(CliConvert, WritesTheArchiveAndAReportThatBelongsToIt) {
+  const auto dry = RunCli({"convert", Mail(), "-o", Out(), "--dry-run"});
+  EXPECT_EQ(dry.status, kExitOk);
+  EXPECT_NE(dry.out.find("1  Inbox"), std::string::npos) << dry.out;
+  EXPECT_NE(dry.out.find("1  Sent"), std::string::npos) << dry.out;
+  EXPECT_FALSE(fs::exists(Out()));
+
   const auto result = RunCli({"convert", Mail(), "-o", Out()});
   ASSERT_EQ(result.status, kExitOk) << result.err;
   EXPECT_NE(result.out.find("2 messages"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\n100% (2 of 2 messages)\n"), std::string::npos);  // no terminal
   EXPECT_NE(result.out.find("desktop.ini"), std::string::npos);
   EXPECT_NE(result.out.find("zmmailbox -z -m USER postRestURL '//?fmt=tgz&resolve=skip'"),
             std::string::npos);
-  EXPECT_TRUE(fs::exists(Out()));
-  ASSERT_TRUE(fs::exists(Out("box.report.txt")));
-  std::ifstream report(Out("box.report.txt"));
-  std::string text((std::istreambuf_iterator<char>(report)), {});
-  EXPECT_NE(text.find("desktop.ini"), std::string::npos);
-  EXPECT_NE(text.find("mapped onto Zimbra's Sent folder"), std::string::npos);
-
+  EXPECT_EQ(result.out.find("Processor time"), std::string::npos);  // only when asked
+  const std::string report = Contents(Out("box.report.txt"));
+  EXPECT_NE(report.find("desktop.ini"), std::string::npos);
+  EXPECT_NE(report.find("mapped onto Zimbra's Sent folder"), std::string::npos);
   const auto verified = RunCli({"verify", Out(), "--source", Mail()});
   EXPECT_EQ(verified.status, kExitOk) << verified.out;
   EXPECT_NE(verified.out.find("1  Sent"), std::string::npos) << verified.out;
 
-  // Where the time went, only when asked.
-  EXPECT_EQ(result.out.find("Processor time"), std::string::npos);
-  const auto stats = RunCli({"convert", Mail(), "-o", Out("stats.tgz"), "--stats"});
-  ASSERT_EQ(stats.status, kExitOk) << stats.err;
-  EXPECT_NE(stats.out.find("Processor time: "), std::string::npos) << stats.out;
-  EXPECT_NE(stats.out.find(" s, of which compressing "), std::string::npos) << stats.out;
+  // Nothing to report any more: the archive is replaced, and its old report goes with it.
+  fs::remove(dir_.path() / "mail/Inbox/desktop.ini");
+  fs::rename(dir_.path() / "mail/Sent Items", dir_.path() / "mail/Sent");
+  auto again = RunCli({"convert", Mail(), "-o", Out(), "--force", "--stats"});
+  EXPECT_EQ(again.status, kExitOk) << again.err;
+  EXPECT_FALSE(fs::exists(Out("box.report.txt")));
+  EXPECT_NE(again.out.find("Processor time: "), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find(" s, of which compressing "), std::string::npos) << again.out;
+  // A report that cannot be written is an error that says so.
+  dir_.Write("mail/Inbox/notes.txt", "x");
+  fs::create_directory(Out("box.report.txt"));
+  again = RunCli({"convert", Mail(), "-o", Out(), "--force"});
+  EXPECT_EQ(again.status, kExitFailure);
+  EXPECT_NE(again.err.find("its report could not be"), std::string::npos) << again.err;
 }
 
-TEST_F(CliConvert, RefusesToReplaceWithoutForceAndChecksItsOptions) {
+TEST_F(CliConvert, WhatItWillNotReadOrWriteIsRefusedWithTheReason) {
   dir_.Write("box.tgz", "keep me");
-  const auto refused = RunCli({"convert", Mail(), "-o", Out()});
-  EXPECT_EQ(refused.status, kExitUsage);
-  EXPECT_NE(refused.err.find("--force"), std::string::npos);
-  {
-    std::ifstream kept(Out());  // closed again: Windows replaces no file that is open
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "keep me");
-  }
+  auto result = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("--force"), std::string::npos);
+  EXPECT_EQ(Contents(Out()), "keep me");
+  // A report left from another run is not replaced without --force either.
+  fs::remove(Out());
+  dir_.Write("box.report.txt", "an old report");
+  result = RunCli({"convert", Mail(), "-o", Out()});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("box.report.txt\" already exists"), std::string::npos) << result.err;
 
-  EXPECT_EQ(RunCli({"convert", Mail(), "-o", Out(), "--force"}).status, kExitOk);
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", Out("x.tgz"), "--level", "max"}).status, kExitUsage);
   EXPECT_EQ(RunCli({"convert", Mail() + "/missing", "-o", Out("y.tgz")}).status, kExitUsage);
   EXPECT_FALSE(fs::exists(Out("y.tgz")));
-}
-
-TEST_F(CliConvert, DryRunShowsTheFoldersAndWritesNothing) {
-  const auto result = RunCli({"convert", Mail(), "-o", Out(), "--dry-run"});
-  EXPECT_EQ(result.status, kExitOk);
-  EXPECT_NE(result.out.find("1  Inbox"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("1  Sent"), std::string::npos) << result.out;
-  EXPECT_FALSE(fs::exists(Out()));
-}
-
-TEST_F(CliConvert, DestinationsItWillNotWrite) {
-  auto result = RunCli({"convert", Mail(), "-o", Out("box.tar.gz")});
+  result = RunCli({"convert", Mail(), "-o", Out("box.tar.gz")});
   EXPECT_EQ(result.status, kExitUsage);
   EXPECT_NE(result.err.find("must be a .tgz file"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("box.tar.tgz"), std::string::npos) << result.err;
@@ -112,9 +121,7 @@ TEST_F(CliConvert, DestinationsItWillNotWrite) {
     EXPECT_NE(result.err.find("inside what is being converted"), std::string::npos);
   }
   EXPECT_EQ(RunCli({"convert", Mail(), "-o", inside, "--force"}).status, kExitUsage);
-  std::ifstream kept(inside, std::ios::binary);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}),
-            "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n");
+  EXPECT_EQ(Contents(inside), "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\n\r\nHello\r\n");
   EXPECT_FALSE(fs::exists(dir_.path() / "mail/x.tgz"));
 
   // A folder that is not there: nothing is read, and the reason is given.
@@ -122,35 +129,30 @@ TEST_F(CliConvert, DestinationsItWillNotWrite) {
   EXPECT_EQ(result.status, kExitFailure);
   EXPECT_NE(result.err.find("x.tgz"), std::string::npos) << result.err;
 
-  // A report left from another run is not replaced without --force either.
-  dir_.Write("box.report.txt", "an old report");
-  result = RunCli({"convert", Mail(), "-o", Out()});
+  // Folders and missing files are no archives to verify.
+  result = RunCli({"verify", Mail()});
   EXPECT_EQ(result.status, kExitUsage);
-  EXPECT_NE(result.err.find("box.report.txt\" already exists"), std::string::npos) << result.err;
-}
+  EXPECT_NE(result.err.find("is a folder"), std::string::npos);
+  result = RunCli({"verify", Out("missing.tgz")});
+  EXPECT_EQ(result.status, kExitUsage);
+  EXPECT_NE(result.err.find("missing.tgz\": No such file"), std::string::npos) << result.err;
 
-TEST_F(CliConvert, TheReportBelongsToItsArchive) {
-  ASSERT_EQ(RunCli({"convert", Mail(), "-o", Out()}).status, kExitOk);
-  ASSERT_TRUE(fs::exists(Out("box.report.txt")));
-  // Nothing to report any more: the archive is replaced, and its old report goes with it.
-  fs::remove(dir_.path() / "mail/Inbox/desktop.ini");
-  fs::rename(dir_.path() / "mail/Sent Items", dir_.path() / "mail/Sent");
-  auto result = RunCli({"convert", Mail(), "-o", Out(), "--force"});
-  EXPECT_EQ(result.status, kExitOk) << result.err;
-  EXPECT_FALSE(fs::exists(Out("box.report.txt")));
-  // A report that cannot be written is an error that says so.
-  dir_.Write("mail/Inbox/notes.txt", "x");
-  fs::create_directory(Out("box.report.txt"));
-  result = RunCli({"convert", Mail(), "-o", Out(), "--force"});
-  EXPECT_EQ(result.status, kExitFailure);
-  EXPECT_NE(result.err.find("its report could not be"), std::string::npos) << result.err;
+  // "." and ".." are taken out of the folder shown.
+  EXPECT_EQ(AbsoluteFolderPath(Mail() + "/Inbox/../."), Mail() + util::kPathSeparator);
 }
 
 TEST_F(CliConvert, ExitStatusSaysWhetherEveryMessageWentIn) {
   dir_.Write("mail/Inbox/empty.eml", "");
+#ifndef _WIN32  // a name Windows does not allow
+  dir_.Write("mail/Inbox/\x1b]0;owned\x07\x1b[2J.eml", "");
+#endif
   auto result = RunCli({"convert", Mail(), "-o", Out()});
   EXPECT_EQ(result.status, kExitIncomplete) << result.err;
   EXPECT_NE(result.out.find("empty.eml"), std::string::npos);
+  EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(result.out.find("\\x1B]0;owned\\x07\\x1B[2J.eml"), std::string::npos) << result.out;
+#endif
   // Nothing could go in: a failure, and the list says why.
   dir_.Write("only/empty.eml", "");
   dir_.Write("only/blank.eml", "");
@@ -159,29 +161,6 @@ TEST_F(CliConvert, ExitStatusSaysWhetherEveryMessageWentIn) {
   EXPECT_NE(result.err.find("blank.eml"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("an empty message"), std::string::npos) << result.err;
   EXPECT_FALSE(fs::exists(Out("only.tgz")));
-  // Progress without a terminal ends at 100%.
-  result = RunCli({"convert", Mail(), "-o", Out("third.tgz")});
-  EXPECT_NE(result.out.find("\n100% (2 of 2 messages)\n"), std::string::npos) << result.out;
-}
-
-TEST_F(CliConvert, NamesArePrintedSafely) {
-#ifndef _WIN32  // a name Windows does not allow
-  dir_.Write("mail/Inbox/\x1b]0;owned\x07\x1b[2J.eml", "");
-  const auto result = RunCli({"convert", Mail(), "-o", Out()});
-  EXPECT_EQ(result.status, kExitIncomplete);
-  EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
-  EXPECT_NE(result.out.find("\\x1B]0;owned\\x07\\x1B[2J.eml"), std::string::npos) << result.out;
-#endif
-  // "." and ".." are taken out of the folder shown.
-  EXPECT_EQ(AbsoluteFolderPath(Mail() + "/Inbox/../."), Mail() + util::kPathSeparator);
-
-  // Folders and missing files are no archives to verify, and the reason is given.
-  auto verify = RunCli({"verify", Mail()});
-  EXPECT_EQ(verify.status, kExitUsage);
-  EXPECT_NE(verify.err.find("is a folder"), std::string::npos);
-  verify = RunCli({"verify", Out("missing.tgz")});
-  EXPECT_EQ(verify.status, kExitUsage);
-  EXPECT_NE(verify.err.find("missing.tgz\": No such file"), std::string::npos) << verify.err;
 }
 
 #ifndef _WIN32  // these make their archives with GNU tar and drive the program with signals
@@ -202,20 +181,13 @@ TEST_F(CliConvert, VerifyCatchesArchivesTheImporterWouldMishandle) {
   EXPECT_EQ(result.status, kExitFailure);
   EXPECT_NE(result.out.find("'x' header"), std::string::npos) << result.out;
 
-  // Two gzip members, and a message the source has but the archive lacks.
+  // Two gzip members.
   ASSERT_EQ(RunCli({"convert", Mail(), "-o", Out()}).status, kExitOk);
-  {
-    std::ifstream one(Out(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(one)), {});
-    std::ofstream(Out("two.tgz"), std::ios::binary) << bytes << bytes;
-  }
+  const std::string bytes = Contents(Out());
+  std::ofstream(Out("two.tgz"), std::ios::binary) << bytes << bytes;
   result = RunCli({"verify", Out("two.tgz")});
   EXPECT_EQ(result.status, kExitFailure);
   EXPECT_NE(result.out.find("more than one gzip member"), std::string::npos) << result.out;
-  dir_.Write("mail/Inbox/late.eml", "Subject: late\r\n\r\nlate\r\n");
-  result = RunCli({"verify", Out(), "--source", Mail()});
-  EXPECT_EQ(result.status, kExitFailure);
-  EXPECT_NE(result.out.find("late.eml"), std::string::npos) << result.out;
 }
 
 // The command, stopped as a user or the system would stop it: Ctrl-C, SIGTERM, SIGHUP. It runs
@@ -272,9 +244,9 @@ TEST_F(CliConvert, SignalsStopCleanlyAndLeaveNoFile) {
   }
 }
 
-// Deeper than the system's path limit (4,096 bytes here): every message is reached, by the
-// scan, convert and verify alike.
-TEST_F(CliConvert, TreesDeeperThanThePathLimit) {
+// Deeper than the system's path limit (4,096 bytes here): the scan reaches every message.
+// (Convert and verify on such a tree: hostile_mailbox_test.py.)
+TEST_F(CliConvert, ScanReachesTreesDeeperThanThePathLimit) {
   const std::string segment(120, 'd');
   int fd = open(Mail().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
@@ -286,11 +258,9 @@ TEST_F(CliConvert, TreesDeeperThanThePathLimit) {
     ASSERT_GE(next, 0);
     fd = next;
     relative += segment + "/";
-    if (level == 20 || level == 39) {
-      const std::string text = "Subject: deep " + std::to_string(level) + "\r\n\r\nx\r\n";
+    if (level == 20 || level == 39) {  // the scan goes by names: an empty file will do
       const int file = openat(fd, "deep.eml", O_WRONLY | O_CREAT, 0644);
       ASSERT_GE(file, 0);
-      ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
       close(file);
     }
   }
@@ -301,13 +271,6 @@ TEST_F(CliConvert, TreesDeeperThanThePathLimit) {
   EXPECT_EQ(scanned.status, kExitOk);
   EXPECT_NE(scanned.out.find("4 Messages & 42 Folder(s)"), std::string::npos) << scanned.out;
   EXPECT_NE(scanned.out.find(relative + "deep.eml"), std::string::npos);
-
-  const auto converted = RunCli({"convert", Mail(), "-o", Out()});
-  EXPECT_EQ(converted.status, kExitOk) << converted.out << converted.err;
-  EXPECT_NE(converted.out.find("4 messages"), std::string::npos) << converted.out;
-  const auto verified = RunCli({"verify", Out(), "--source", Mail()});
-  EXPECT_EQ(verified.status, kExitOk) << verified.out;
-  EXPECT_NE(verified.out.find("4 are in the archive"), std::string::npos) << verified.out;
 }
 
 #endif

@@ -10,7 +10,7 @@ namespace {
 
 using testing::RunCli;
 
-TEST(CliScan, PrintsTheWindowsSummaryAndTheQueue) {
+TEST(CliScan, PrintsTheWindowsSummaryAndTheQueueOrWhyThereIsNone) {
   testing::TempDir dir;
   dir.Write("Inbox/a.eml");
   dir.Write("Inbox/b.EML");
@@ -27,6 +27,16 @@ TEST(CliScan, PrintsTheWindowsSummaryAndTheQueue) {
   EXPECT_NE(listed.out.find("\t" + dir.folder() + "Inbox" + util::kPathSeparator + "b.EML\n"),
             std::string::npos);
   EXPECT_EQ(listed.out.find("desktop.ini"), std::string::npos);
+
+  // A script must tell "no messages" from "wrong folder".
+  const auto missing = RunCli({"scan", dir.folder() + "missing"});
+  EXPECT_EQ(missing.status, kExitUsage);
+  EXPECT_NE(missing.err.find("missing"), std::string::npos);
+  EXPECT_NE(missing.err.find("Error 2 - "), std::string::npos);
+  const auto file = RunCli({"scan", (dir.path() / "Inbox" / "a.eml").string()});
+  EXPECT_EQ(file.status, kExitUsage);
+  EXPECT_NE(file.err.find("not a folder"), std::string::npos);
+  EXPECT_EQ(RunCli({"scan"}).status, kExitUsage);
 }
 
 // A mail store is read whole and counted; the queue names each message by its file, and by
@@ -52,20 +62,6 @@ TEST(CliScan, MailStoresAreCountedByWhatTheyHold) {
   // Forced to read a Maildir as .eml files: the window's scan, which finds none.
   result = RunCli({"scan", "--from", "eml", (dir.path() / "Maildir").string()});
   EXPECT_EQ(result.out, "0 Messages & 2 Folder(s) Queued for Conversion.\n");  // cur, new
-}
-
-TEST(CliScan, AFolderThatCannotBeScannedIsAnError) {
-  testing::TempDir dir;
-  const auto missing = RunCli({"scan", dir.folder() + "missing"});
-  EXPECT_EQ(missing.status, kExitUsage);
-  EXPECT_NE(missing.err.find("missing"), std::string::npos);
-  EXPECT_NE(missing.err.find("Error 2 - "), std::string::npos);
-
-  const auto file = RunCli({"scan", dir.Write("a.eml").string()});
-  EXPECT_EQ(file.status, kExitUsage);
-  EXPECT_NE(file.err.find("not a folder"), std::string::npos);
-
-  EXPECT_EQ(RunCli({"scan"}).status, kExitUsage);
 }
 
 }  // namespace

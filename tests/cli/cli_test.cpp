@@ -8,20 +8,16 @@ namespace {
 
 using testing::RunCli;
 
-TEST(Cli, VersionAndHelp) {
+TEST(Cli, VersionHelpAndUnknownOptions) {
   const auto version = RunCli({"--version"});
   EXPECT_EQ(version.status, kExitOk);
   EXPECT_EQ(version.out.rfind("crateline-cli ", 0), 0u);
-
   const auto help = RunCli({"--help"});
   EXPECT_EQ(help.status, kExitOk);
   EXPECT_NE(help.out.find("Zimbra"), std::string::npos);
-}
-
-TEST(Cli, UnknownOptionIsAUsageError) {
-  const auto result = RunCli({"--no-such-option"});
-  EXPECT_EQ(result.status, kExitUsage);
-  EXPECT_NE(result.err.find("--help"), std::string::npos);
+  const auto unknown = RunCli({"--no-such-option"});
+  EXPECT_EQ(unknown.status, kExitUsage);
+  EXPECT_NE(unknown.err.find("--help"), std::string::npos);
 }
 
 }  // namespace

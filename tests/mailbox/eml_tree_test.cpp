@@ -66,27 +66,22 @@ TEST_F(EmlTreeTest, FoldersThatCannotBeReadAreNamedAsPlacesNotRead) {
   dir_.Write("Open/w.eml", "Subject: w\r\n\r\nw\r\n");
   // The system refuses to list one folder and breaks off the listing of another.
   platform::SystemCalls calls = platform::NativeSystemCalls();
-  const auto first = calls.FindFirstFileW;
-  calls.FindFirstFileW = [first, &calls](const char16_t* path, platform::FindDataW& data) {
-    const std::string text = platform::Utf16ToUtf8(path);
-    if (text.find("Locked") != std::string::npos) {
-      calls.SetLastError(platform::kErrorAccessDenied);
-      return platform::kInvalidHandle;
-    }
-    return first(path, data);
-  };
   std::set<platform::SearchHandle> broken;
   calls.FindFirstFileW = [first = calls.FindFirstFileW, &broken](const char16_t* path,
                                                                  platform::FindDataW& data) {
+    const std::string text = platform::Utf16ToUtf8(path);
+    if (text.find("Locked") != std::string::npos) {
+      platform::CurrentSystemCalls().SetLastError(platform::kErrorAccessDenied);
+      return platform::kInvalidHandle;
+    }
     const auto handle = first(path, data);
-    if (platform::Utf16ToUtf8(path).find("Broken") != std::string::npos) broken.insert(handle);
+    if (text.find("Broken") != std::string::npos) broken.insert(handle);
     return handle;
   };
-  const auto next = calls.FindNextFileW;
-  calls.FindNextFileW = [next, &broken, &calls](platform::SearchHandle h,
-                                                platform::FindDataW& data) {
+  calls.FindNextFileW = [next = calls.FindNextFileW, &broken](platform::SearchHandle h,
+                                                              platform::FindDataW& data) {
     if (broken.count(h) != 0) {
-      calls.SetLastError(platform::kErrorIoDevice);
+      platform::CurrentSystemCalls().SetLastError(platform::kErrorIoDevice);
       return 0;
     }
     return next(h, data);

@@ -40,25 +40,32 @@ std::set<std::string> List(const std::string& spec, std::uint32_t* error = nullp
   return names;
 }
 
-TEST(PosixSearch, PatternsMatchLikeTheFindFunctions) {
+TEST(PosixSearch, PatternsMatchAndFailuresCarryCodesLikeTheFindFunctions) {
   testing::TempDir dir;
-  dir.Write("a.eml");
-  dir.Write("B.EML");
-  dir.Write("c.emlx");
-  dir.Write("note.txt");
-  dir.Write("x1.eml");
-  dir.Write("eml");
-  dir.Write("y.eml.txt");
+  for (const char* name : {"a.eml", "B.EML", "c.emlx", "note.txt", "x1.eml", "eml", "y.eml.txt"}) {
+    dir.Write(name);
+  }
   std::uint32_t error = 0;
   EXPECT_EQ(List(dir.folder() + "*.eml", &error),
             (std::set<std::string>{"a.eml", "B.EML", "x1.eml"}));
+  EXPECT_EQ(error, kErrorNoMoreFiles);
   EXPECT_EQ(List(dir.folder() + "*EmL"),
             (std::set<std::string>{"a.eml", "B.EML", "x1.eml", "eml"}));
-  EXPECT_EQ(error, kErrorNoMoreFiles);
   EXPECT_EQ(List(dir.folder() + "?.eml"), (std::set<std::string>{"a.eml", "B.EML"}));
-  EXPECT_EQ(List(dir.folder() + "*").count(".."), 1u);
   EXPECT_EQ(List(dir.folder() + "*.*").size(), 9u);  // with . and ..
   EXPECT_EQ(List(dir.folder() + "NOTE.TXT"), (std::set<std::string>{"note.txt"}));
+
+  EXPECT_TRUE(List(dir.folder() + "*.mbox", &error).empty());
+  EXPECT_EQ(error, kErrorFileNotFound);
+  dir.Mkdir("locked");
+  chmod((dir.folder() + "locked").c_str(), 0);
+  EXPECT_TRUE(testing::AsUnprivilegedUser([&] {
+    std::uint32_t denied = 0;
+    return List(dir.folder() + "locked/*", &denied).empty() && denied == kErrorAccessDenied;
+  }));
+  FindDataW data;
+  EXPECT_EQ(os::FindNextFileW(12345, data), 0);
+  EXPECT_EQ(SavedSystemError(), kErrorInvalidHandle);
 }
 
 // A folder listed whole is listed again from memory moments later (the scan lists each folder
@@ -131,25 +138,7 @@ TEST(PosixSearch, AListingStoppedEarlyIsNeverTakenForAWholeOne) {
   EXPECT_EQ(List(dir.folder() + "*").size(), 8u);  // with ".", ".." and "other"
 }
 
-TEST(PosixSearch, FailuresCarryWindowsCodes) {
-  testing::TempDir dir;
-  std::uint32_t error = 0;
-  EXPECT_TRUE(List(dir.folder() + "*.eml", &error).empty());
-  EXPECT_EQ(error, kErrorFileNotFound);
-  EXPECT_TRUE(List(dir.folder() + "missing/*", &error).empty());
-  EXPECT_EQ(error, kErrorPathNotFound);
-  dir.Mkdir("locked");
-  chmod((dir.folder() + "locked").c_str(), 0);
-  EXPECT_TRUE(testing::AsUnprivilegedUser([&] {
-    std::uint32_t denied = 0;
-    return List(dir.folder() + "locked/*", &denied).empty() && denied == kErrorAccessDenied;
-  }));
-  FindDataW data;
-  EXPECT_EQ(os::FindNextFileW(12345, data), 0);
-  EXPECT_EQ(SavedSystemError(), kErrorInvalidHandle);
-}
-
-TEST(PosixAttributes, FromTheFileStatus) {
+TEST(PosixEntries, AttributesSizesTimesAndNames) {
   testing::TempDir dir;
   dir.Write("plain.eml");
   dir.Write(".hidden.eml");
@@ -169,12 +158,10 @@ TEST(PosixAttributes, FromTheFileStatus) {
   EXPECT_EQ(SavedSystemError(), kErrorFileNotFound);
   EXPECT_EQ(attributes("absent/deeper"), kInvalidFileAttributes);
   EXPECT_EQ(SavedSystemError(), kErrorPathNotFound);
-}
 
-TEST(PosixFindData, SizesTimesAndNames) {
-  testing::TempDir dir;
   const auto file = dir.Write("size.eml", std::string(1234, 'x'));
-  const struct timespec times[2] = {{946684800, 0}, {946684800, 500000000}};  // 2000-01-01
+  // 2024-02-29 23:59:59.5 UTC: a leap day in a 400-year cycle's later century.
+  const struct timespec times[2] = {{0, 0}, {1709251199, 500000000}};
   utimensat(AT_FDCWD, file.c_str(), times, 0);
   FindDataW data;
   const auto path = LongPath(dir.folder() + "size.eml");
@@ -192,39 +179,27 @@ TEST(PosixFindData, SizesTimesAndNames) {
   EXPECT_EQ(details.nFileSizeHigh, 0u);
   const std::uint64_t ticks = (std::uint64_t{details.ftLastWriteTime.dwHighDateTime} << 32) |
                               details.ftLastWriteTime.dwLowDateTime;
-  EXPECT_EQ(ticks, 125911584000000000ull + 5000000ull);
+  EXPECT_EQ(ticks, 133537247995000000ull);  // in 100 ns steps from 1601
   SystemTime st;
   ASSERT_EQ(os::FileTimeToSystemTime(details.ftLastWriteTime, st), 1);
-  EXPECT_EQ(st.wYear, 2000);
-  EXPECT_EQ(st.wMonth, 1);
-  EXPECT_EQ(st.wDay, 1);
-  EXPECT_EQ(st.wDayOfWeek, 6);  // a Saturday
+  EXPECT_EQ(st.wYear, 2024);
+  EXPECT_EQ(st.wMonth, 2);
+  EXPECT_EQ(st.wDay, 29);
+  EXPECT_EQ(st.wDayOfWeek, 4);  // a Thursday
+  EXPECT_EQ(st.wHour, 23);
+  EXPECT_EQ(st.wSecond, 59);
   EXPECT_EQ(st.wMilliseconds, 500);
+  ASSERT_EQ(os::FileTimeToSystemTime({0, 0}, st), 1);
+  EXPECT_EQ(st.wYear, 1601);
+  EXPECT_EQ(st.wDayOfWeek, 1);
+  EXPECT_EQ(os::FileTimeToSystemTime({0, 0x80000000u}, st), 0);
+  EXPECT_EQ(SavedSystemError(), kErrorInvalidParameter);
 
   std::u16string buffer = path + u'\0';
   const auto n = os::GetShortPathNameW(buffer.c_str(), buffer.data(),
                                        static_cast<std::uint32_t>(buffer.size()));
   EXPECT_EQ(n, path.size());
   EXPECT_EQ(TrimAtNull(buffer), path);
-}
-
-TEST(PosixFileTime, CalendarEdges) {
-  SystemTime st;
-  ASSERT_EQ(os::FileTimeToSystemTime({0, 0}, st), 1);
-  EXPECT_EQ(st.wYear, 1601);
-  EXPECT_EQ(st.wDayOfWeek, 1);
-  // 2024-02-29 23:59:59 UTC: a leap day in a 400-year cycle's later century.
-  const std::uint64_t ticks = (1709251199ull + 11644473600ull) * 10000000ull;
-  ASSERT_EQ(os::FileTimeToSystemTime(
-                {static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32)}, st),
-            1);
-  EXPECT_EQ(st.wYear, 2024);
-  EXPECT_EQ(st.wMonth, 2);
-  EXPECT_EQ(st.wDay, 29);
-  EXPECT_EQ(st.wHour, 23);
-  EXPECT_EQ(st.wSecond, 59);
-  EXPECT_EQ(os::FileTimeToSystemTime({0, 0x80000000u}, st), 0);
-  EXPECT_EQ(SavedSystemError(), kErrorInvalidParameter);
 }
 
 TEST(TextEncodings, EveryFileNameSurvivesTheWideRoundTrip) {

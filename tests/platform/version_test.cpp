@@ -56,7 +56,6 @@ TEST(DecideWindowsVersion, EveryVersionTheDecisionNames) {
       {4, 10, 0, 1, "UbA"sv, {"Win9x", "Win98", "Win98SE", "Win9xNotMe"}, "Windows 98 SE v4.10", 400, 0, 410},
       {4, 90, 0, 1, ""sv, {"Win9x", "WinMe"}, "Windows Me v4.90", 400, 0, 490},
       {4, 0, 0, 1, " c "sv, {"Win9x", "Win95", "Win95OSR2", "Win9xNotMe"}, "Windows 95 OSR2 v4.0", 400, 0, 400},
-      {4, 0, 0, 1, ""sv, {"Win9x", "Win95", "Win9xNotMe"}, " v4.0", 400, 0, 400},
       {3, 11, 0, 0, ""sv, {"Win32s"}, "Windows Win32s v3.11", 311, 0, 0},  // platform 0: no family
       {4, 0, 1381, 2, "Service Pack 6"sv, {"NT", "NTPlatform", "NTMajor4", "NT4", "NT4SP6"}, "Windows NT 4.0 v4.0 SP6", 401, 400, 0},
       {4, 0, 1380, 2, ""sv, {"NT", "NTPlatform", "NTMajor4", "NT4"}, "Windows NT 4.0 v4.0", 400, 400, 0},
@@ -73,31 +72,23 @@ TEST(DecideWindowsVersion, EveryVersionTheDecisionNames) {
     EXPECT_EQ(v.NTVersionCode, c.ntCode) << c.text;
     EXPECT_EQ(v.Win9xVersionCode, c.win9xCode) << c.text;
   }
-  EXPECT_EQ(DecideWindowsVersion({5, 1, 2600, 2, "Service Pack 3"}).CSDVersion, "Service Pack 3");
 }
 
-TEST(RawVersionFromGetVersion, NTAndWin9xEncodings) {
-  const auto xp = RawVersionFromGetVersion(5u | (1u << 8) | (2600u << 16));
-  EXPECT_EQ(xp.major, 5);
-  EXPECT_EQ(xp.minor, 1);
-  EXPECT_EQ(xp.platformId, 2);
-  EXPECT_EQ(xp.build, 2600);
-  EXPECT_EQ(DecideWindowsVersion(xp).VersionText, "Windows XP v5.1");
-  EXPECT_TRUE(DecideWindowsVersion(xp).CSDVersion.empty());
-
-  const auto w98 = RawVersionFromGetVersion(4u | (10u << 8) | 0x80000000u | (1998u << 16));
-  EXPECT_EQ(w98.major, 4);
-  EXPECT_EQ(w98.minor, 10);
-  EXPECT_EQ(w98.platformId, 1);
-  EXPECT_EQ(w98.build, 0);
-}
-
-TEST_F(ApiTest, ProbeOfThisSystemChoosesTheWideFunctionsOnce) {
+// Every library the probe or the export check opens is released again.
+TEST_F(ApiTest, ProbeOfThisSystemChoosesTheWideFunctionsOnceAndReleasesItsLibraries) {
   int loads = 0;
+  std::map<ModuleHandle, int> open;
   auto load = Calls().LoadLibraryA;
+  auto release = Calls().FreeLibrary;
   Calls().LoadLibraryA = [&](const std::string& name) {
     ++loads;
-    return load(name);
+    const ModuleHandle h = load(name);
+    if (h != 0) ++open[h];
+    return h;
+  };
+  Calls().FreeLibrary = [&](ModuleHandle h) {
+    --open[h];
+    return release(h);
   };
   EnsureApiSupport();
   EXPECT_TRUE(ApiSupportReady);
@@ -105,11 +96,14 @@ TEST_F(ApiTest, ProbeOfThisSystemChoosesTheWideFunctionsOnce) {
   EXPECT_TRUE(HasFindFirstFileW && HasFindNextFileW && HasGetFileAttributesW &&
               HasGetCompressedFileSizeW && HasFormatMessageW && HasGetShortPathNameW);
   EXPECT_EQ(LastApiError, 0);
-  const int loadsAfterFirstProbe = loads;  // kernel32, then comctl32
-  EXPECT_EQ(loadsAfterFirstProbe, 2);
+  EXPECT_EQ(loads, 2);  // kernel32, then comctl32
   EnsureApiSupport();
   GetApiErrorText(5);
-  EXPECT_EQ(loads, loadsAfterFirstProbe);
+  EXPECT_EQ(loads, 2);
+  EXPECT_TRUE(IsFunctionExported("comctl32.dll", "InitCommonControls"));
+  EXPECT_FALSE(IsFunctionExported("comctl32.dll", "NoSuchFunction"));
+  EXPECT_FALSE(IsFunctionExported("nosuchlibrary.dll", "InitCommonControls"));
+  for (const auto& [handle, count] : open) EXPECT_EQ(count, 0) << "handle " << handle;
 }
 
 TEST_F(ApiTest, Kernel32NotLoadingLeavesEverythingEmpty) {
@@ -147,62 +141,38 @@ TEST_F(ApiTest, FailingGetVersionExWFallsBackToTheNarrowFunction) {
   EXPECT_EQ(WindowsVersion.CSDVersion, "Service Pack 2");
 }
 
-TEST_F(ApiTest, BothVersionExFunctionsFailingEndsAtGetVersion) {
+// Without either GetVersionEx function the probe decodes GetVersion. A Win9x answer means no
+// wide functions, whatever the library exports; CopyFileEx is there on every NT system, and
+// elsewhere where kernel32 exports it; a missing export clears only its own flag.
+TEST_F(ApiTest, GetVersionAloneAndMissingExports) {
+  auto lookup = Calls().GetProcAddress;
   Calls().GetVersionExW = [](OsVersionInfoW&) { return 0; };
   Calls().GetVersionExA = [](OsVersionInfoA&) { return 0; };
-  Calls().GetVersion = [] { return 4u | (10u << 8) | 0x80000000u; };
-  InitApiSupport();
-  EXPECT_FALSE(HasGetVersionExW || HasGetVersionExA);
-  EXPECT_TRUE(WindowsVersion.IsWin98);
-  // A Win9x answer means no wide functions, whatever the library exports.
-  EXPECT_FALSE(HasFindFirstFileW || HasFormatMessageW);
-}
-
-// CopyFileEx is there on every NT system, and elsewhere where kernel32 exports it.
-TEST_F(ApiTest, CopyFileExIsTheNTPlatformOrTheExport) {
-  auto lookup = Calls().GetProcAddress;
   for (const bool nt : {true, false}) {
     for (const bool exported : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << "NT " << nt << ", exported " << exported);
       ResetApiSupport();
       Calls().GetProcAddress = [&](ModuleHandle m, const std::string& name) -> const void* {
-        return name == "CopyFileExA" && !exported ? nullptr : lookup(m, name);
+        const bool dropped = name == "CopyFileExA" || name == "GetShortPathNameA";
+        return dropped && !exported ? nullptr : lookup(m, name);
       };
-      Calls().GetVersionExW = [](OsVersionInfoW&) { return 0; };
-      Calls().GetVersionExA = [](OsVersionInfoA&) { return 0; };
-      Calls().GetVersion = [nt] { return 4u | (10u << 8) | (nt ? 0u : 0x80000000u); };
+      Calls().GetVersion = [nt] {
+        return 4u | (10u << 8) | (1998u << 16) | (nt ? 0u : 0x80000000u);
+      };
       InitApiSupport();
-      EXPECT_EQ(HasCopyFileEx, nt || exported) << "NT " << nt << ", exported " << exported;
+      EXPECT_FALSE(HasGetVersionExW || HasGetVersionExA);
+      EXPECT_EQ(WindowsVersion.IsNT, nt);
+      EXPECT_EQ(WindowsVersion.MajorVersion, 4);
+      EXPECT_EQ(WindowsVersion.MinorVersion, 10);
+      EXPECT_EQ(WindowsVersion.BuildNumber, nt ? 1998 : 0);  // Win9x's high word is no build
+      if (!nt) {
+        EXPECT_FALSE(HasFindFirstFileW || HasFormatMessageW);
+      }
+      EXPECT_EQ(HasCopyFileEx, nt || exported);
+      EXPECT_EQ(HasGetShortPathNameA, exported);
+      EXPECT_TRUE(HasGetCompressedFileSizeA && HasGetLongPathNameA);
     }
   }
-}
-
-TEST_F(ApiTest, MissingExportClearsOnlyItsFlag) {
-  auto lookup = Calls().GetProcAddress;
-  Calls().GetProcAddress = [&](ModuleHandle m, const std::string& name) -> const void* {
-    return name == "GetShortPathNameA" ? nullptr : lookup(m, name);
-  };
-  InitApiSupport();
-  EXPECT_FALSE(HasGetShortPathNameA);
-  EXPECT_TRUE(HasGetCompressedFileSizeA && HasGetLongPathNameA);
-}
-
-TEST_F(ApiTest, IsFunctionExportedReleasesTheLibrary) {
-  std::map<ModuleHandle, int> open;
-  auto load = Calls().LoadLibraryA;
-  auto release = Calls().FreeLibrary;
-  Calls().LoadLibraryA = [&](const std::string& name) {
-    const ModuleHandle h = load(name);
-    if (h != 0) ++open[h];
-    return h;
-  };
-  Calls().FreeLibrary = [&](ModuleHandle h) {
-    --open[h];
-    return release(h);
-  };
-  EXPECT_TRUE(IsFunctionExported("comctl32.dll", "InitCommonControls"));
-  EXPECT_FALSE(IsFunctionExported("comctl32.dll", "NoSuchFunction"));
-  EXPECT_FALSE(IsFunctionExported("nosuchlibrary.dll", "InitCommonControls"));
-  for (const auto& [handle, count] : open) EXPECT_EQ(count, 0) << "handle " << handle;
 }
 
 }  // namespace

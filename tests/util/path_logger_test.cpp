@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "support/temp_dir.h"
 
@@ -47,48 +49,44 @@ class PathLoggerTest : public ::testing::Test {
     tree_.folders[S("R/B/")] = {{}, {}};
     tree_.folders[S("R/A/C/")] = {{}, {"c.eml"}};
   }
+  // A list as "key value" lines, its paths written with '/'.
   template <typename T>
-  static std::vector<std::string> Keys(KeyedList<T>& list) {
-    std::vector<std::string> keys;
-    for (const auto& entry : list) keys.push_back(entry.first);
-    return keys;
+  static std::vector<std::string> Entries(const KeyedList<T>& list) {
+    std::vector<std::string> lines;
+    for (const auto& [key, value] : list) {
+      std::ostringstream line;
+      line << key << ' ' << value;
+      lines.push_back(line.str());
+      std::replace(lines.back().begin(), lines.back().end(), kPathSeparator, '/');
+    }
+    return lines;
   }
   TreeLister tree_;
   std::vector<std::string> captions_;
   PathLogger logger_;
 };
 
+using Lines = std::vector<std::string>;
+
 TEST_F(PathLoggerTest, BreadthFirstWithTheKeysOfTheLists) {
   logger_.PathLogInit();
   EXPECT_TRUE(logger_.fullFileNamesOnly);
   logger_.fullFileNamesOnly = false;
   logger_.LogPath("R");
-  auto& paths = logger_.pathNames();
-  EXPECT_EQ(Keys(paths), (std::vector<std::string>{"K0", "K2", "K3", "K4"}));
-  EXPECT_EQ(paths.Item(1), S("R/"));
-  EXPECT_EQ(paths.Item(2), S("R/A/"));
-  EXPECT_EQ(paths.Item(3), S("R/B/"));
-  EXPECT_EQ(paths.Item(4), S("R/A/C/"));
-
-  EXPECT_EQ(Keys(logger_.fullFileNames()), (std::vector<std::string>{"K1", "K2", "K3", "K4"}));
-  EXPECT_EQ(logger_.fullFileNames().Item("K3"), S("R/A/a.eml"));
-  EXPECT_EQ(logger_.pathPointers().Item("K1"), 1);  // a file in the root
-  for (std::size_t k = 1; k <= 4; ++k) {
-    EXPECT_EQ(logger_.fullFileNames().Item(k),
-              paths.Item(static_cast<std::size_t>(logger_.pathPointers().Item(k))) +
-                  logger_.fileNames().Item(k));
-  }
+  EXPECT_EQ(Entries(logger_.pathNames()), (Lines{"K0 R/", "K2 R/A/", "K3 R/B/", "K4 R/A/C/"}));
+  EXPECT_EQ(Entries(logger_.fullFileNames()),
+            (Lines{"K1 R/r1.eml", "K2 R/r2.eml", "K3 R/A/a.eml", "K4 R/A/C/c.eml"}));
+  EXPECT_EQ(Entries(logger_.fileNames()),
+            (Lines{"K1 r1.eml", "K2 r2.eml", "K3 a.eml", "K4 c.eml"}));
+  EXPECT_EQ(Entries(logger_.pathPointers()), (Lines{"K1 1", "K2 1", "K3 2", "K4 4"}));
   EXPECT_EQ(logger_.Count(), 5);
   EXPECT_TRUE(captions_.empty());  // the label is only told in the full-names mode
-}
 
-TEST_F(PathLoggerTest, FullNamesOnlyCountsOnTheLabel) {
-  logger_.PathLogInit();
+  logger_.PathLogInit();     // back to full names only
   logger_.LogPath(S("R/"));  // with the separator: the same root entry
   EXPECT_EQ(logger_.pathNames().Item("K0"), S("R/"));
   EXPECT_EQ(logger_.fullFileNames().Count(), 4u);
-  EXPECT_TRUE(logger_.fileNames().Empty());
-  EXPECT_TRUE(logger_.pathPointers().Empty());
+  EXPECT_TRUE(logger_.fileNames().Empty() && logger_.pathPointers().Empty());
   ASSERT_EQ(captions_.size(), 4u);
   EXPECT_EQ(captions_.front(), "1 Messages Queued for Conversion.");
   EXPECT_EQ(captions_.back(), "4 Messages Queued for Conversion.");
@@ -108,31 +106,23 @@ TEST_F(PathLoggerTest, FailureCases) {
   EXPECT_EQ(logger_.pathNames().Count(), 4u);
   EXPECT_EQ(logger_.Count(), 1);
 
-  logger_.PathLogInit();  // empties the lists, keeps the count
+  tree_.broken = S("R/B/");  // taken by the lister PathLogInit makes
+  logger_.PathLogInit();     // empties the lists, keeps the count
   EXPECT_TRUE(logger_.fullFileNames().Empty());
   EXPECT_EQ(logger_.Count(), 1);
+  // A folder that cannot be listed stops the walk; what it found stays.
+  EXPECT_THROW(logger_.LogPath("R"), PathLoggerError);
+  EXPECT_EQ(logger_.pathNames().Count(), 4u);  // C was appended while A was expanded
+  EXPECT_EQ(logger_.fullFileNames().Count(), 3u);
+  EXPECT_EQ(logger_.Count(), 4);
 
   logger_.Terminate();
   EXPECT_THROW(logger_.LogPath("R"), PathLoggerError);
 }
 
-TEST_F(PathLoggerTest, AFolderThatCannotBeListedStopsTheWalkAndKeepsWhatItHas) {
-  tree_.broken = S("R/B/");
-  logger_.PathLogInit();
-  EXPECT_THROW(logger_.LogPath("R"), PathLoggerError);
-  EXPECT_EQ(logger_.pathNames().Count(), 4u);  // C was appended while A was expanded
-  EXPECT_EQ(logger_.fullFileNames().Count(), 3u);
-  EXPECT_EQ(logger_.Count(), 4);
-}
-
-TEST(PathLoggerOnDisk, EmptyRootLinksAndAFileForARoot) {
+TEST(PathLoggerOnDisk, LinksAndAFileForARoot) {
   testing::TempDir dir;
   PathLogger logger;
-  logger.PathLogInit();
-  logger.LogPath(dir.path().string());
-  EXPECT_EQ(logger.pathNames().Count(), 1u);
-  EXPECT_EQ(logger.Count(), 1);
-
   dir.Write("sub/a.eml");
   dir.Write("b.eml");
 #ifndef _WIN32  // making links needs a privilege on Windows
