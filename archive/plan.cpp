@@ -11,7 +11,6 @@
 #include <unordered_set>
 
 #include "archive/archive.h"
-#include "util/separator.h"
 
 namespace crateline::archive {
 namespace {
@@ -131,7 +130,7 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
       }
     }
     repairedPath[i] = ZimbraFolderPath(segments, notes);
-    const std::string where = inv.root + Joined(names, names.size(), util::kPathSeparator);
+    const std::string& where = inv.folderPlaces[i];
     for (const auto& note : notes) {
       if (notesSeen.insert(note).second) plan.repaired.push_back({where, note});
     }

@@ -428,6 +428,7 @@ void TarArchive::ResetReport() {
   report_.notMail = plan_.inventory.notMail;
   report_.passedOver = plan_.inventory.passedOver;
   report_.repaired = plan_.repaired;
+  report_.warnings = plan_.inventory.warnings;
   report_.notes = plan_.inventory.notes;
 }
 

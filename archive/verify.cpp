@@ -12,9 +12,12 @@
 #include <unordered_map>
 
 #include "archive/archive.h"
+#include "archive/census.h"
+#include "archive/fingerprint.h"
 #include "archive/line_meter.h"
 #include "mailbox/message_headers.h"
 #include "platform/file_io.h"
+#include "scan/search.h"
 
 namespace crateline::archive {
 namespace {
@@ -26,23 +29,6 @@ constexpr std::uint64_t kMessageLimit = std::uint64_t{1} << 31;
 // longest names, and memory stays flat whatever size an entry claims for its name.
 constexpr std::size_t kLongestName = 64 * 1024;
 constexpr std::size_t kReadPiece = 1 << 20;
-
-// A message's bytes, by length and two independent checksums.
-using Fingerprint = std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>;
-
-struct Digest {
-  std::uint64_t size = 0;
-  uLong crc = crc32(0, nullptr, 0);
-  uLong adler = adler32(0, nullptr, 0);
-  void Add(const unsigned char* data, std::size_t n) {
-    size += n;
-    crc = crc32(crc, data, static_cast<uInt>(n));
-    adler = adler32(adler, data, static_cast<uInt>(n));
-  }
-  Fingerprint Done() const {
-    return {size, static_cast<std::uint32_t>(crc), static_cast<std::uint32_t>(adler)};
-  }
-};
 
 std::string Show(const std::string& name) {
   return "\"" + SafeText(ShortenedName(name)) + "\"";
@@ -556,6 +542,56 @@ std::string When(std::int64_t t) {
   return text;
 }
 
+// Whether `named` (what a report names, as it shows it) holds `path` or a folder it lies in.
+bool ReportNames(const std::set<std::string>& named, std::string path) {
+  for (;;) {
+    if (named.count(SafeText(path)) != 0 || named.count(SafeText(path + scan::kSeparator)) != 0) {
+      return true;
+    }
+    const auto slash = path.find_last_of(scan::kSeparator);
+    if (slash == std::string::npos || slash == 0) return false;
+    path.resize(slash);
+  }
+}
+
+// Every message the census found must be in the archive with its bytes, or named in the
+// report; what the plan check said of a message is not said again.
+void CompareWithCensus(const Census& census, const std::set<std::string>& reported,
+                       const std::multimap<Fingerprint, Archived>& archived,
+                       const std::set<std::string>& flagged, VerifyResult& result) {
+  std::map<Fingerprint, std::uint64_t> copies;
+  for (const auto& [fingerprint, entry] : archived) ++copies[fingerprint];
+  const auto take = [&](const Fingerprint& fingerprint) {
+    const auto it = copies.find(fingerprint);
+    if (it == copies.end() || it->second == 0) return false;
+    --it->second;
+    return true;
+  };
+  for (const auto& where : census.unreadable) {
+    result.problems.push_back("cannot read all of the source: " + Show(where));
+  }
+  for (const auto& path : census.unfollowed) {
+    if (!ReportNames(reported, path) && !ReportNames(flagged, path)) {
+      result.problems.push_back(Show(path) +
+                                " is a link or no regular file, which nothing reads, and no "
+                                "report beside the archive names it");
+    }
+  }
+  result.censusMessages = census.messages.size();
+  for (const CensusMessage& message : census.messages) {
+    const std::string label = census.LabelOf(message);
+    if (take(message.bytes) || (message.hasWhole && take(message.whole))) continue;
+    const std::string& file = census.files[message.file];
+    if (reported.count(SafeText(label)) != 0 || flagged.count(SafeText(label)) != 0 ||
+        ReportNames(reported, file) || ReportNames(flagged, file)) {
+      continue;
+    }
+    result.problems.push_back(Show(label) +
+                              " holds a message that is not in the archive with its bytes, and "
+                              "no report beside the archive names it");
+  }
+}
+
 void CompareWithSource(const std::vector<std::string>& archivePaths, const std::string& source,
                        const std::string& format, const mailbox::ReadOptions& options,
                        ImportReader& reader, VerifyResult& result) {
@@ -570,6 +606,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
   for (const auto& path : archivePaths) {
     for (auto& what : ReadReportedMessages(path)) reported.insert(std::move(what));
   }
+  std::set<std::string> flagged;  // what the plan check found missing or unreadable, shown
   std::vector<ReportLine> accounted = plan.leftOut;
   accounted.insert(accounted.end(), plan.inventory.passedOver.begin(),
                    plan.inventory.passedOver.end());
@@ -582,6 +619,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
     } else {
       result.problems.push_back(Show(item.what) + " is not in the archive (" + SafeText(item.why) +
                                 "), and no report beside it says so");
+      flagged.insert(SafeText(item.what));
     }
   }
 
@@ -612,6 +650,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
     } catch (const platform::FileError& error) {
       result.problems.push_back("cannot read the source message " + Show(label) + ": " +
                                 SafeText(error.what()));
+      flagged.insert(SafeText(label));
       accountByName(planned);
       continue;
     }
@@ -665,6 +704,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
     } else {
       result.problems.push_back("the message " + Show(label) +
                                 " is not in the archive with the same bytes");
+      flagged.insert(SafeText(label));
     }
   }
   // What is left would be imported as well: a second copy (in two volumes, say), or mail the
@@ -676,6 +716,8 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
                                 "would import it too");
     }
   }
+  CompareWithCensus(TakeCensus(mailbox::SourceScope(source, options)), reported, archived, flagged,
+                    result);
 }
 
 }  // namespace

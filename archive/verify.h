@@ -27,14 +27,16 @@ struct VerifyResult {
   std::uint64_t unread = 0;
   std::uint64_t sourceMessages = 0;   // with a source: its messages found in the archive
   std::uint64_t reportedLeftOut = 0;  // with a source: its messages the report names as left out
+  std::uint64_t censusMessages = 0;   // with a source: the messages it holds, by content alone
   bool Ok() const { return problems.empty(); }
 };
 
-// Reads the archive at `archivePath`. With a non-empty `source`, also reads the store there
-// (in `format`, or the one detected, read as `options` say) and checks each of its messages:
-// in the archive with the same bytes, in the folder Zimbra will give it, with its date and
-// read state; or named in the report beside the archive. A part of the source that cannot be
-// read is a problem.
+// Reads the archive at `archivePath`. With a non-empty `source`, also reads the source as convert
+// does (`format` and `options` as it was given them) and checks each of its messages: in the
+// archive with the same bytes, in the folder Zimbra will give it, with its date and read state;
+// or named in the report beside the archive. Then it takes a census of the source by content
+// alone (census.h), trusting no reader: every message found must be in the archive with its
+// bytes or named in the report. A part of the source that cannot be read is a problem.
 VerifyResult VerifyArchive(const std::string& archivePath, const std::string& source = "",
                            const std::string& format = "",
                            const mailbox::ReadOptions& options = {});

@@ -30,9 +30,9 @@ constexpr const char* kExitStatuses =
 void AddSourceOptions(CLI::App* command, SourceOptions& options, std::string& labels) {
   command
       ->add_option("--from", options.format,
-                   "The store the source is, instead of detecting it: eml, mbox, maildir, "
-                   "thunderbird or emlx")
-      ->check(CLI::IsMember({"eml", "mbox", "maildir", "thunderbird", "emlx"}));
+                   "Read the source with this reader alone, instead of letting every reader "
+                   "take what it knows: eml, mbox, maildir, thunderbird, emlx or mh")
+      ->check(CLI::IsMember({"eml", "mbox", "maildir", "thunderbird", "emlx", "mh"}));
   command->add_option("--folder", options.read.folderName,
                       "The folder an mbox file's messages go to (default: the file's name)");
   command->add_option("--account", options.read.account,
@@ -62,8 +62,8 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   std::string scanLabels, convertLabels, verifyLabels;
   CLI::App* scan = app.add_subcommand(
       "scan",
-      "Count the messages and folders of SOURCE: for a folder of .eml files (any case) as the "
-      "window does; for a mail store, every message it holds.");
+      "Count the messages of SOURCE, and the folders that hold them, as convert would archive "
+      "them; with --from eml, the .eml files (any case) and every folder, as the window does.");
   scan->add_option("SOURCE", scanOptions.folder, "The folder or mailbox file to scan")->required();
   scan->add_flag("--list", scanOptions.list,
                  "Print the queue: one KEY<TAB>PATH a line (PATH:OFFSET inside an mbox file)");

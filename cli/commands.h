@@ -21,8 +21,9 @@ struct ScanOptions {
   SourceOptions source;
 };
 
-// Scans a folder of .eml files as the window does and prints "N Messages & M Folder(s) Queued
-// for Conversion."; any other store is read whole and counted the same way.
+// Reads a source as convert does and prints "N Messages & M Folder(s) Queued for Conversion.",
+// the stores it found and what it passed over; with --from eml, scans a folder of .eml files
+// exactly as the window does.
 int RunScan(const ScanOptions& options, Streams streams);
 
 struct ConvertOptions {

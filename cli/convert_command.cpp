@@ -289,7 +289,13 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
     PrintFolders(plan.FolderTable(), streams.out);
     if (volumeSize > 0) PrintVolumePlan(writer, destination, streams.out);
     if (!writer.Report().Empty()) streams.out << archive::FormatReport(writer.Report());
-    return kExitOk;
+    // The status the run would have, as far as it can be known before a byte is read.
+    if (plan.messages.empty()) {
+      streams.err << "crateline-cli: there are no messages to archive in \""
+                  << SafeText(plan.inventory.root) << "\"\n";
+      return kExitFailure;
+    }
+    return writer.Report().Complete() ? kExitOk : kExitIncomplete;
   }
 
   if (!streams.outIsTerminal) {
@@ -392,7 +398,9 @@ int RunVerify(const VerifyOptions& options, Streams streams) {
   if (!source.empty()) {
     streams.out << "Of the source's messages, " << result.sourceMessages
                 << " are in the archive as they should be, and " << result.reportedLeftOut
-                << " are named in the report as left out or damaged.\n";
+                << " are named in the report as left out or damaged; a census of the source by "
+                   "its content alone found "
+                << result.censusMessages << ".\n";
   }
   return result.Ok() ? kExitOk : kExitFailure;
 }

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "archive/archive.h"
+#include "archive/verify.h"
 #include "cli/commands.h"
 #include "mailbox/mailbox.h"
 #include "platform/platform.h"
@@ -49,15 +50,32 @@ std::string Grouped(std::uint64_t number) {
   return digits;
 }
 
-// A mail store other than a folder of .eml files: read whole, its messages counted.
-int ScanStore(const std::string& source, const ScanOptions& options, Streams streams) {
+// The source read as convert reads it, every reader bidding at every level: its messages and
+// the folders that hold them counted, and what was left out or passed over said.
+int ScanSource(const std::string& source, const ScanOptions& options, Streams streams) {
+  using Clock = std::chrono::steady_clock;
+  auto lastDrawn = Clock::time_point{};
+  bool drawn = false;
+  mailbox::ReadOptions read = options.source.read;
+  if (streams.outIsTerminal) {
+    read.tick = [&](const std::string& where) {
+      const auto now = Clock::now();
+      if (now - lastDrawn < std::chrono::milliseconds(100)) return;
+      lastDrawn = now;
+      drawn = true;
+      streams.out << "\rReading " << archive::SafeText(archive::ShortenedName(where)) << "\033[K"
+                  << std::flush;
+    };
+  }
   mailbox::Inventory inventory;
   try {
-    inventory = mailbox::ReadSource(source, options.source.read, options.source.format);
+    inventory = mailbox::ReadSource(source, read, options.source.format);
   } catch (const mailbox::SourceError& error) {
+    if (drawn) streams.out << "\r\033[K";
     streams.err << "crateline-cli: " << archive::SafeText(error.what()) << "\n";
     return kExitUsage;
   }
+  if (drawn) streams.out << "\r\033[K";
   std::vector<bool> used(inventory.folders.size(), false);
   for (const auto& message : inventory.messages) used[message.folder] = true;
   std::uint64_t folders = 0;
@@ -71,14 +89,16 @@ int ScanStore(const std::string& source, const ScanOptions& options, Streams str
   }
   streams.out << Grouped(inventory.messages.size()) << " Messages & " << Grouped(folders)
               << " Folder(s) Queued for Conversion.\n";
-  streams.out << "Read as " << inventory.format << ": " << Grouped(inventory.messages.size())
-              << " message(s)";
+  streams.out << "Read as " << (inventory.format.empty() ? "nothing" : inventory.format) << ": "
+              << Grouped(inventory.messages.size()) << " message(s)";
   if (!inventory.passedOver.empty()) {
-    streams.out << ", " << Grouped(inventory.passedOver.size())
-                << " deleted or chat(s) passed over";
+    streams.out << ", " << Grouped(inventory.passedOver.size()) << " passed over";
   }
   if (!inventory.leftOut.empty()) {
     streams.out << ", " << Grouped(inventory.leftOut.size()) << " left out";
+  }
+  if (!inventory.notMail.empty()) {
+    streams.out << ", " << Grouped(inventory.notMail.size()) << " file(s) that hold no mail";
   }
   streams.out << ".\n";
   for (const auto& note : inventory.notes)
@@ -110,12 +130,10 @@ std::string AbsoluteFolderPath(const std::string& folder) {
 }
 
 int RunScan(const ScanOptions& options, Streams streams) {
-  const std::string source = AbsoluteSourcePath(options.folder);
-  const mailbox::Format* format = options.source.format.empty()
-                                      ? mailbox::DetectFormat(source)
-                                      : mailbox::FormatNamed(options.source.format);
-  if (format != nullptr && std::string(format->Name()) != "eml") {
-    return ScanStore(source, options, streams);
+  // Told to read .eml files alone, it counts them exactly as the window does; otherwise it
+  // counts what convert would archive.
+  if (options.source.format != "eml") {
+    return ScanSource(AbsoluteSourcePath(options.folder), options, streams);
   }
   const std::string folder = AbsoluteFolderPath(options.folder);
   if (!CheckFolder(folder, streams.err)) return kExitUsage;

@@ -1,7 +1,9 @@
-// The inventory's bookkeeping, and the choice of the format that reads a source.
+// The inventory's bookkeeping, the list of readers, and reading a source with them.
 #include <algorithm>
 
 #include "mailbox/mailbox.h"
+#include "mailbox/walk.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "scan/search.h"
 
@@ -17,9 +19,12 @@ std::string Inventory::LabelOf(const Message& message) const {
   return PathOf(message) + ":" + std::to_string(message.offset);
 }
 
-std::uint32_t Inventory::Folder(const std::vector<std::string>& names) {
+std::uint32_t Inventory::Folder(const std::vector<std::string>& names, const std::string& place) {
   const auto [it, added] = folderIndex_.emplace(names, static_cast<std::uint32_t>(folders.size()));
-  if (added) folders.push_back(names);
+  if (added) {
+    folders.push_back(names);
+    folderPlaces.push_back(place);
+  }
   return it->second;
 }
 
@@ -30,8 +35,9 @@ std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name
 }
 
 const std::vector<const Format*>& Formats() {
-  static const std::vector<const Format*> formats = {
-      &ThunderbirdFormat(), &MaildirFormat(), &EmlxFormat(), &MboxFormat(), &EmlTreeFormat()};
+  static const std::vector<const Format*> formats = {&ThunderbirdFormat(), &MaildirFormat(),
+                                                     &MhFormat(),          &EmlxFormat(),
+                                                     &MboxFormat(),        &EmlFormat()};
   return formats;
 }
 
@@ -43,44 +49,76 @@ const Format* FormatNamed(const std::string& name) {
 }
 
 const Format* DetectFormat(const std::string& source) {
+  const std::string path = TrimmedPath(source);
+  const std::uint32_t attributes = scan::GetEntryAttributes(path);
+  if (attributes == platform::kInvalidFileAttributes) return nullptr;
   const Format* best = nullptr;
   int highest = 0;
-  for (const Format* candidate : Formats()) {
-    const int bid = candidate->Bid(source);
-    if (bid > highest) {
-      highest = bid;
-      best = candidate;
+  if ((attributes & platform::kAttrDirectory) == 0) {
+    Entry file;
+    const auto slash = path.find_last_of(scan::kSeparator);
+    file.dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    file.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string head;
+    try {
+      head = Walk::Head(path);
+    } catch (const platform::FileError&) {
+      return nullptr;
     }
+    for (const Format* reader : Formats()) {
+      const int bid = reader->BidFile(file, [&] { return std::string_view(head); });
+      if (bid > highest) highest = bid, best = reader;
+    }
+    return best;
+  }
+  const std::string folder = path.back() == scan::kSeparator ? path : path + scan::kSeparator;
+  Listing entries;
+  scan::SearchRecord record;
+  const platform::SearchHandle handle = scan::FindFirstEntry(folder + "*", record);
+  if (handle != platform::kInvalidHandle && handle != 0) {
+    do {
+      if (record.EntryName == "." || record.EntryName == ".." ||
+          scan::IsLink(record.Attributes, record.ReparseTag)) {
+        continue;
+      }
+      entries.push_back({record.EntryName, folder, record.IsFolder, 0, 0});
+    } while (scan::FindNextEntry(record));
+  }
+  for (const Format* reader : Formats()) {
+    const int bid = reader->BidFolder(folder, entries);
+    if (bid > highest) highest = bid, best = reader;
   }
   return best;
 }
 
 Inventory ReadSource(const std::string& source, const ReadOptions& options,
                      const std::string& format) {
-  const Format* reader = nullptr;
+  const Format* forced = nullptr;
   if (!format.empty()) {
-    reader = FormatNamed(format);
-    if (reader == nullptr) throw SourceError("there is no format named \"" + format + "\"");
-  } else {
-    reader = DetectFormat(source);
-    if (reader == nullptr) {
-      // Say why when there is nothing there at all.
-      std::string path = source;
-      while (path.size() > 1 && path.back() == scan::kSeparator && path[path.size() - 2] != ':') {
-        path.pop_back();
-      }
-      if (scan::GetEntryAttributes(path) == platform::kInvalidFileAttributes) {
-        throw SourceError("cannot read the folder \"" + path +
-                          "\": " + platform::GetApiErrorText(platform::LastApiError));
-      }
-      throw SourceError("\"" + source + "\" holds no mail store Crateline can read");
-    }
+    forced = FormatNamed(format);
+    if (forced == nullptr) throw SourceError("there is no format named \"" + format + "\"");
   }
   Inventory inventory;
   inventory.root = source;
-  inventory.format = reader->Name();
-  reader->Read(source, options, inventory);
+  Walk walk(inventory, options, forced);
+  walk.Run(source);
   return inventory;
+}
+
+std::vector<std::string> SourceScope(const std::string& source, const ReadOptions& options) {
+  if (options.account.empty()) return {source};
+  std::string folder = TrimmedPath(source);
+  if (folder.back() != scan::kSeparator) folder += scan::kSeparator;
+  std::vector<std::string> scope;
+  for (const char* home : {"Mail", "ImapMail"}) {
+    const std::string account = folder + home + scan::kSeparator + options.account;
+    const std::uint32_t attributes = scan::GetEntryAttributes(account);
+    if (attributes != platform::kInvalidFileAttributes &&
+        (attributes & platform::kAttrDirectory) != 0) {
+      scope.push_back(account + scan::kSeparator);
+    }
+  }
+  return scope.empty() ? std::vector<std::string>{source} : scope;
 }
 
 }  // namespace crateline::mailbox

@@ -1,11 +1,12 @@
 // The mail stores Crateline reads, and what it finds in them.
 //
-// A store is read into an Inventory before a byte is archived: every message it holds, as a
+// A source is read into an Inventory before a byte is archived: every message it holds, as a
 // byte range of a file with the folder it belongs to, its read state when the store keeps one
 // and a time to fall back on; and every message or file that will not be archived, with the
-// reason. Each store format is a reader behind the Format interface; detection asks every
-// reader how sure it is that it can read the source, and the highest bid reads it. The archive
-// layer turns an inventory into Zimbra's folders and entries; nothing here knows Zimbra.
+// reason. Each store format is a reader behind the Format interface. One walk of the source
+// (walk.h) asks the readers at every folder and every file how sure they are that it is theirs,
+// and the highest bid reads it; so a folder that holds several stores is read whole. The
+// archive layer turns an inventory into Zimbra's folders and entries; nothing here knows Zimbra.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crateline::mailbox {
@@ -55,21 +57,24 @@ struct Item {
 
 struct Inventory {
   std::string root;               // the source as given, a folder path with its separator
-  std::string format;             // the name of the format that read it
+  std::string format;             // the formats that read it, e.g. "eml, mbox"
   std::vector<std::string> dirs;  // folders on disk, each ending in the separator
   std::vector<SourceFile> files;  // the files that hold messages
   std::vector<std::vector<std::string>> folders;  // mail folders, as names below the top
+  std::vector<std::string> folderPlaces;          // where each mail folder is on disk, for reports
   std::vector<Message> messages;
   std::vector<Item> leftOut;       // messages that will not be archived, and places not read
   std::vector<Item> passedOver;    // what the store itself marks deleted, and chats: not mail
   std::vector<Item> notMail;       // files that hold no mail
+  std::vector<Item> warnings;      // archived, but not all a mail program showed of it
   std::vector<std::string> notes;  // counts of things passed over as a whole
 
   std::string PathOf(const Message& message) const;
   // What names the message in a report: its path, and ":OFFSET" when its file holds more.
   std::string LabelOf(const Message& message) const;
-  // Adds a folder (by its names below the top) once, and returns its index.
-  std::uint32_t Folder(const std::vector<std::string>& names);
+  // Adds a folder (by its names below the top) once, and returns its index; `place` is the
+  // folder or file on disk it comes from, which reports name.
+  std::uint32_t Folder(const std::vector<std::string>& names, const std::string& place);
   // Adds the file `name` of the folder on disk `dir` (a path ending in the separator) and
   // returns its index; a store adds a folder's files one after the other.
   std::uint32_t AddFile(const std::string& dir, const std::string& name);
@@ -97,40 +102,59 @@ struct ReadOptions {
   LabelMode labels = LabelMode::kFirst;
 };
 
+class Walk;
+struct Entry;
+struct Visit;
+using Listing = std::vector<Entry>;
+
 class Format {
  public:
   virtual ~Format() = default;
   virtual const char* Name() const = 0;
-  // 0: cannot read it; 100: certainly its own. `source` is a folder path with its separator,
-  // or a file path.
-  virtual int Bid(const std::string& source) const = 0;
-  // Fills the inventory; throws SourceError when the source cannot be read at all.
-  virtual void Read(const std::string& source, const ReadOptions& options,
-                    Inventory& inventory) const = 0;
+  // How sure the reader is (0: not at all; 100: certainly) that the folder, by its listing, is a
+  // store of its own, which it would then read whole but for what it hands back.
+  virtual int BidFolder(const std::string& /*folder*/, const Listing& /*entries*/) const {
+    return 0;
+  }
+  // By default, as a folder no store claims: each entry on its own.
+  virtual void ReadFolder(const Visit& visit, const Listing& entries, Walk& walk) const;
+  // The same for a file no folder's reader took, by its name and (asked for only when needed)
+  // its first bytes.
+  virtual int BidFile(const Entry& /*file*/,
+                      const std::function<std::string_view()>& /*head*/) const {
+    return 0;
+  }
+  // Reads a file that is mail in the folder `names`.
+  virtual void ReadFile(const Entry& /*file*/, const std::vector<std::string>& /*names*/,
+                        Walk& /*walk*/) const {}
 };
 
 // The formats Crateline reads, in the order they bid.
 const std::vector<const Format*>& Formats();
 const Format* FormatNamed(const std::string& name);
 
-// The format that bids highest for the source; nullptr when none can read it.
+// The format that claims the source itself (a store folder, or a mail file); nullptr for a
+// folder that none claims, which is walked and read part by part.
 const Format* DetectFormat(const std::string& source);
 
-// Reads the source with the format that bids highest, or with `format` when it is not empty.
+// Reads the source, every reader bidding at every level; with `format`, that reader alone
+// reads it, and what it does not take is named.
 Inventory ReadSource(const std::string& source, const ReadOptions& options,
                      const std::string& format = "");
 
-// Whether a file name ends in ".eml", in any case (".eml" alone included: Zimbra takes it).
-bool HasEmlSuffix(const std::string& name);
+// The folders of the source that the options ask for: the source itself, or the folders of the
+// one account of a Thunderbird profile that ReadOptions::account names.
+std::vector<std::string> SourceScope(const std::string& source, const ReadOptions& options);
 
 // IMAP's modified UTF-7 of a folder name (Maildir++ and Dovecot keep names so), as UTF-8.
 std::string DecodeModifiedUtf7(const std::string& name);
 
 // Formats (one file each).
-const Format& EmlTreeFormat();
+const Format& EmlFormat();
 const Format& MboxFormat();
 const Format& ThunderbirdFormat();
 const Format& MaildirFormat();
+const Format& MhFormat();
 const Format& EmlxFormat();
 
 }  // namespace crateline::mailbox

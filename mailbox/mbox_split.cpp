@@ -1,8 +1,10 @@
 #include "mailbox/mbox_split.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "mailbox/content.h"
 #include "mailbox/message_headers.h"
 #include "platform/file_io.h"
 
@@ -41,17 +43,21 @@ class Window {
   const char* At(std::uint64_t position) const {
     return buffer_.data() + static_cast<std::size_t>(position - base_);
   }
+  char ByteAt(std::uint64_t position) const { return *At(position); }
   std::uint64_t Begin() const { return base_; }
   std::uint64_t End() const { return base_ + size_; }
   bool Eof() const { return eof_; }
+  std::string_view View(std::uint64_t from, std::uint64_t to) const {
+    return {At(from), static_cast<std::size_t>(to - from)};
+  }
 
-  // The first LF at or after `from` and before End(), or End().
-  std::uint64_t FindLf(std::uint64_t from) const {
+  // The first line end at or after `from` and before End(), or End().
+  std::uint64_t FindEnd(std::uint64_t from, char eol) const {
     if (from >= End()) return End();
-    const void* lf = std::memchr(At(from), '\n', static_cast<std::size_t>(End() - from));
-    return lf == nullptr
+    const void* at = std::memchr(At(from), eol, static_cast<std::size_t>(End() - from));
+    return at == nullptr
                ? End()
-               : from + static_cast<std::uint64_t>(static_cast<const char*>(lf) - At(from));
+               : from + static_cast<std::uint64_t>(static_cast<const char*>(at) - At(from));
   }
 
  private:
@@ -63,60 +69,73 @@ class Window {
 };
 
 // The header section at `start`: up to and with the empty line that ends it, or what there is.
-std::string HeadAt(const Window& window, std::uint64_t start) {
+std::string HeadAt(const Window& window, std::uint64_t start, char eol) {
   const std::uint64_t limit = std::min<std::uint64_t>(window.End(), start + kLongestHead);
   std::uint64_t line = start;
   while (line < limit) {
-    const std::uint64_t lf = std::min(window.FindLf(line), limit);
-    const std::uint64_t length = lf - line;
-    if (length == 0 || (length == 1 && *window.At(line) == '\r')) {  // the empty line
-      return std::string(window.At(start),
-                         static_cast<std::size_t>(std::min(lf + 1, window.End()) - start));
+    const std::uint64_t end = std::min(window.FindEnd(line, eol), limit);
+    const std::uint64_t length = end - line;
+    if (length == 0 || (eol == '\n' && length == 1 && window.ByteAt(line) == '\r')) {
+      return std::string(window.View(start, std::min(end + 1, window.End())));
     }
-    line = lf + 1;
+    line = end + 1;
   }
-  return std::string(window.At(start), static_cast<std::size_t>(limit - start));
+  return std::string(window.View(start, limit));
+}
+
+// The length of the line that ends with the line end at `end`, when that line is empty (the
+// byte before it ends a line too: the "From " line's own end counts); 0 when it is not empty.
+std::uint64_t EmptyLineEndingAt(const Window& window, std::uint64_t end, char eol) {
+  if (end < 1 || end - 1 < window.Begin()) return 0;
+  if (window.ByteAt(end - 1) == eol) return 1;
+  if (eol == '\n' && end >= 2 && end - 2 >= window.Begin() && window.ByteAt(end - 1) == '\r' &&
+      window.ByteAt(end - 2) == '\n') {
+    return 2;
+  }
+  return 0;
 }
 
 }  // namespace
 
-bool LooksLikeMbox(const std::string& path) {
-  try {
-    platform::InputFile in(path);
-    char start[kFromSize] = {};
-    return in.Read(start, kFromSize) == kFromSize && std::memcmp(start, kFrom, kFromSize) == 0;
-  } catch (const platform::FileError&) {
-    return false;
-  }
-}
-
 bool SplitMbox(const std::string& path, const std::function<void(const MboxMessage&)>& visit,
                const Tick& tick) {
   Window window(path);
-  window.Fill(0, kFromSize);
+  window.Fill(0, kLongestFromLine);
   if (window.End() < kFromSize || std::memcmp(window.At(0), kFrom, kFromSize) != 0) return false;
+  const char eol = MboxLineEnd(window.View(0, window.End()));
+  // A few bytes before the search point stay in the window, for the look back at the empty line.
+  const auto keep = [](std::uint64_t at) { return at >= 8 ? at - 8 : 0; };
   std::uint64_t from = 0;  // where the current message's "From " line begins
   for (;;) {
     if (tick) tick(path);
     MboxMessage message;
     window.Fill(from, from + kLongestFromLine);
-    const std::uint64_t lineEnd = window.FindLf(from);
-    message.fromLine.assign(window.At(from), static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                 lineEnd - from, kLongestFromLine)));
+    std::uint64_t lineEnd = window.FindEnd(from, eol);
+    message.fromLine =
+        std::string(window.View(from, std::min<std::uint64_t>(lineEnd, from + kLongestFromLine)));
     if (!message.fromLine.empty() && message.fromLine.back() == '\r') message.fromLine.pop_back();
+    while (lineEnd == window.End() && !window.Eof()) {  // a "From " line longer than the window
+      const std::uint64_t at = window.End();
+      window.Fill(keep(at), at + kChunk);
+      lineEnd = window.FindEnd(at, eol);
+    }
     const std::uint64_t start = std::min(lineEnd + 1, window.End());
     window.Fill(from, start + kLongestHead);
-    message.head = HeadAt(window, start);
+    message.head = HeadAt(window, start, eol);
 
-    // The next "From " line after an empty line, or the end of the file. A few bytes before
-    // the search point stay in the window, for the look back at the empty line.
-    const auto keep = [](std::uint64_t at) { return at >= 8 ? at - 8 : 0; };
+    // The next "From " line that begins a message, or the end of the file.
     std::uint64_t scan = start;
     std::uint64_t end = 0;
     std::uint64_t next = 0;  // where the next "From " line begins; 0: none follows
+    // The "From " line's own end comes first: a separator may follow it at once.
+    bool atFromLineEnd = lineEnd < window.End();
     for (;;) {
-      window.Fill(keep(scan), scan + kChunk);
-      const std::uint64_t lf = window.FindLf(scan);
+      std::uint64_t lf = lineEnd;
+      if (!atFromLineEnd) {
+        window.Fill(keep(scan), scan + kChunk);
+        lf = window.FindEnd(scan, eol);
+      }
+      atFromLineEnd = false;
       if (lf == window.End()) {
         if (!window.Eof()) {
           scan = window.End();
@@ -124,31 +143,18 @@ bool SplitMbox(const std::string& path, const std::function<void(const MboxMessa
         }
         // The end of the file; the empty line that closes the last message is not its own.
         end = window.End();
-        const auto tail = [&](const char* bytes, std::uint64_t n) {
-          return end - start >= n && end - n >= window.Begin() &&
-                 std::memcmp(window.At(end - n), bytes, static_cast<std::size_t>(n)) == 0;
-        };
-        if (tail("\r\n\r\n", 4)) {
-          end -= 2;
-        } else if (tail("\n\n", 2)) {
-          end -= 1;
-        }
+        if (end > start) end -= EmptyLineEndingAt(window, end - 1, eol);
         break;
       }
-      if (lf + 1 + kFromSize > window.End() && !window.Eof()) {
-        window.Fill(keep(lf), lf + 1 + kFromSize + kChunk);  // a candidate cut off: read on
-      }
+      // The whole next line, as far as an envelope line may run, to tell whether it is one.
+      window.Fill(keep(lf), lf + 2 + kLongestEnvelope);
       if (lf + 1 + kFromSize <= window.End() &&
           std::memcmp(window.At(lf + 1), kFrom, kFromSize) == 0) {
-        // The line that this LF ends is empty when the byte before it ends a line too (the
-        // "From " line's own LF counts, for a message that is empty).
-        if (lf >= 1 && *window.At(lf - 1) == '\n') {
-          end = lf;
-          next = lf + 1;
-          break;
-        }
-        if (lf >= 2 && *window.At(lf - 1) == '\r' && *window.At(lf - 2) == '\n') {
-          end = lf - 1;
+        const std::uint64_t lineAfter =
+            std::min<std::uint64_t>(window.FindEnd(lf + 1, eol), lf + 2 + kLongestEnvelope);
+        const std::uint64_t empty = EmptyLineEndingAt(window, lf, eol);
+        if (IsMboxSeparator(window.View(lf + 1, lineAfter), empty > 0)) {
+          end = lf + 1 - empty;
           next = lf + 1;
           break;
         }

@@ -1,14 +1,12 @@
-// Splits an mbox file into its messages as it streams past.
-//
-// An mbox file is messages one after the other, each begun by a "From " line at the start of
-// the file or after an empty line (mboxo and mboxrd alike; ">From " lines in bodies are kept
-// as they are stored). A message is the bytes after its "From " line up to, not including, the
-// empty line before the next one (or the end of the file, less one empty line there). Files with
-// CR LF line ends split the same way.
+// Splits an mbox file into its messages as it streams past, by the rule content.h gives: a
+// message begins after each "From " line that follows an empty line or is a whole envelope
+// line, and ends before the empty line that precedes the next (or the end of the file). ">From "
+// lines in bodies are kept as they are stored. Lines end with LF (CR LF files split the same
+// way), or with a lone CR in a file whose first line ends so.
 //
 // Why our own code: a 50 GB Google Takeout file must split at the speed of the disk, in bounded
-// memory and without a copy; the one question per line is "does 'From ' follow an empty line",
-// which memchr answers faster than a general parser would.
+// memory and without a copy; the question asked of nearly every line is only whether "From "
+// follows its end, which memchr answers faster than a general parser would.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +25,6 @@ struct MboxMessage {
   std::string head;      // the message's header section (at most 64 KiB of it)
 };
 
-// Whether the file begins with a "From " line.
-bool LooksLikeMbox(const std::string& path);
-
 // Calls `visit` for each message of the file, in order; `tick` (when given) now and then.
 // Returns false, having visited nothing, when the file does not begin with a "From " line.
 // Throws platform::FileError when the file cannot be read.
@@ -39,17 +34,5 @@ bool SplitMbox(const std::string& path, const std::function<void(const MboxMessa
 // The date of a "From " line ("From sender Tue Mar  3 09:15:00 2020"), seconds since 1970;
 // 0 when it has none.
 std::int64_t FromLineDate(const std::string& fromLine);
-
-}  // namespace crateline::mailbox
-
-namespace crateline::mailbox {
-
-// Reads one mbox file of a store into the inventory: its messages, in the folder `names`,
-// with the read state their headers keep (Status, else X-Mozilla-Status). Thunderbird's
-// deleted-but-not-compacted messages and Google's chats are passed over; a Google Takeout
-// message goes to the folder of its labels.
-void ReadMboxFile(const std::string& dir, const std::string& name,
-                  const std::vector<std::string>& names, const ReadOptions& options,
-                  Inventory& inventory);
 
 }  // namespace crateline::mailbox

@@ -326,9 +326,8 @@ MessageFacts ReadMessageFacts(std::string_view message) {
       if (!digits.empty() && digits.size() <= 8 && !facts.mozillaStatus) {
         facts.mozillaStatus = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
       }
-    } else if (EqualsIgnoringCase(name, "Status") || EqualsIgnoringCase(name, "X-Status")) {
-      const bool read = value.find('R') != std::string_view::npos;
-      facts.statusRead = facts.statusRead.value_or(false) || read;
+    } else if (EqualsIgnoringCase(name, "Status")) {
+      if (!facts.statusRead) facts.statusRead = value.find('R') != std::string_view::npos;
     } else if (EqualsIgnoringCase(name, "X-Gmail-Labels")) {
       if (facts.gmailLabels.empty()) facts.gmailLabels = std::string(value);
     }

@@ -20,15 +20,20 @@ struct MessageFacts {
   std::string unknownZone;               // a zone name in Date: that no table knows; read as -0000
   // What mail programs record about the message in its own headers.
   std::optional<std::uint32_t> mozillaStatus;  // X-Mozilla-Status: Thunderbird's flags
-  std::optional<bool> statusRead;  // Status: or X-Status: (mbox programs), R meaning read
-  std::string gmailLabels;         // X-Gmail-Labels: a Google Takeout message's labels
-  // Unread by the headers: X-Mozilla-Status without its read bit, else Status: without R.
+  // Status: (mbox programs), R meaning read. X-Status: says nothing of it (it keeps answered,
+  // flagged, deleted and draft).
+  std::optional<bool> statusRead;
+  std::string gmailLabels;  // X-Gmail-Labels: a Google Takeout message's labels
+  // Unread by the headers: X-Mozilla-Status without its read bit, else Status: without R. The
+  // status Thunderbird keeps comes first: it rewrites it in place as the message is read, while
+  // a Status: header beside it is what an earlier program left.
   bool unread = false;
 };
 
 // Thunderbird's X-Mozilla-Status bits that matter here.
 inline constexpr std::uint32_t kMozillaRead = 0x0001;
 inline constexpr std::uint32_t kMozillaExpunged = 0x0008;  // deleted, not yet compacted away
+inline constexpr std::uint32_t kMozillaPartial = 0x0400;   // only the headers were downloaded
 
 // The time an archive entry carries for a message: its Date, else its newest Received date,
 // else `fallback` (the file's time, or an mbox separator's date); nothing when none of these

@@ -20,7 +20,9 @@ mailbox::Inventory InventoryOf(const std::vector<Stored>& messages) {
     mailbox::Message m;
     m.file = static_cast<std::uint32_t>(inventory.files.size());
     inventory.files.push_back({0, stored.file});
-    m.folder = inventory.Folder(stored.folder);
+    std::string place = "/mail";
+    for (const auto& name : stored.folder) place += "/" + name;
+    m.folder = inventory.Folder(stored.folder, place);
     m.length = stored.length;
     inventory.messages.push_back(m);
   }
@@ -94,6 +96,13 @@ TEST(Plan, MessagesZimbraCannotTakeAreLeftOutAndNamesKeepTheirBytes) {
   EXPECT_NE(plan.leftOut[0].why.find("empty"), std::string::npos);
   EXPECT_NE(plan.leftOut[1].why.find("2 GiB"), std::string::npos);
   EXPECT_NE(Joined(plan.repaired).find("not valid UTF-8"), std::string::npos);
+
+  // A repair is named where the folder comes from (a Takeout label's: the file).
+  mailbox::Inventory labelled = InventoryOf({{{"Re: x"}, "a.eml"}});
+  labelled.folderPlaces[0] = "/mail/takeout.mbox";
+  const Plan repaired = MakePlan(labelled);
+  ASSERT_EQ(repaired.repaired.size(), 1u);
+  EXPECT_EQ(repaired.repaired[0].what, "/mail/takeout.mbox");
 }
 
 }  // namespace

@@ -146,6 +146,8 @@ TEST_F(CliConvert, ExitStatusSaysWhetherEveryMessageWentIn) {
 #ifndef _WIN32  // a name Windows does not allow
   dir_.Write("mail/Inbox/\x1b]0;owned\x07\x1b[2J.eml", "");
 #endif
+  // A dry run says beforehand what the run will: 3 here, 1 where nothing can go in.
+  EXPECT_EQ(RunCli({"convert", Mail(), "-o", Out(), "--dry-run"}).status, kExitIncomplete);
   auto result = RunCli({"convert", Mail(), "-o", Out()});
   EXPECT_EQ(result.status, kExitIncomplete) << result.err;
   EXPECT_NE(result.out.find("empty.eml"), std::string::npos);
@@ -156,6 +158,7 @@ TEST_F(CliConvert, ExitStatusSaysWhetherEveryMessageWentIn) {
   // Nothing could go in: a failure, and the list says why.
   dir_.Write("only/empty.eml", "");
   dir_.Write("only/blank.eml", "");
+  EXPECT_EQ(RunCli({"convert", (dir_.path() / "only").string(), "--dry-run"}).status, kExitFailure);
   result = RunCli({"convert", (dir_.path() / "only").string(), "-o", Out("only.tgz")});
   EXPECT_EQ(result.status, kExitFailure);
   EXPECT_NE(result.err.find("blank.eml"), std::string::npos) << result.err;
@@ -267,10 +270,14 @@ TEST_F(CliConvert, ScanReachesTreesDeeperThanThePathLimit) {
   close(fd);
   ASSERT_GT(Mail().size() + relative.size(), 4096u);
 
-  const auto scanned = RunCli({"scan", "--list", Mail()});
+  // The window's scan, and the walk that reads for convert.
+  const auto scanned = RunCli({"scan", "--from", "eml", "--list", Mail()});
   EXPECT_EQ(scanned.status, kExitOk);
   EXPECT_NE(scanned.out.find("4 Messages & 42 Folder(s)"), std::string::npos) << scanned.out;
   EXPECT_NE(scanned.out.find(relative + "deep.eml"), std::string::npos);
+  const auto walked = RunCli({"scan", "--list", Mail()});
+  EXPECT_NE(walked.out.find("4 Messages & 4 Folder(s)"), std::string::npos) << walked.out;
+  EXPECT_NE(walked.out.find(relative + "deep.eml"), std::string::npos);
 }
 
 #endif

@@ -10,18 +10,24 @@ namespace {
 
 using testing::RunCli;
 
-TEST(CliScan, PrintsTheWindowsSummaryAndTheQueueOrWhyThereIsNone) {
+TEST(CliScan, CountsWhatConvertReadsOrWhatTheWindowCountsAndSaysWhyNot) {
   testing::TempDir dir;
   dir.Write("Inbox/a.eml");
   dir.Write("Inbox/b.EML");
   dir.Write("Sent/c.eml");
   dir.Write("Sent/desktop.ini");
+  dir.Write("Saved/box", "From a Tue Mar  3 08:15:00 2020\nSubject: one\n\nx\n");
   dir.Mkdir("Empty");
+  const auto window = RunCli({"scan", "--from", "eml", dir.path().string()});
+  EXPECT_EQ(window.status, kExitOk);
+  EXPECT_EQ(window.out, "3 Messages & 4 Folder(s) Queued for Conversion.\n");
   const auto plain = RunCli({"scan", dir.path().string()});
   EXPECT_EQ(plain.status, kExitOk);
-  EXPECT_EQ(plain.out, "3 Messages & 3 Folder(s) Queued for Conversion.\n");
+  EXPECT_EQ(plain.out,
+            "4 Messages & 3 Folder(s) Queued for Conversion.\n"
+            "Read as mbox, eml: 4 message(s), 1 file(s) that hold no mail.\n");
 
-  const auto listed = RunCli({"scan", "--list", dir.folder()});
+  const auto listed = RunCli({"scan", "--from", "eml", "--list", dir.folder()});
   EXPECT_EQ(listed.status, kExitOk);
   EXPECT_NE(listed.out.find("K1\t" + dir.folder()), std::string::npos);
   EXPECT_NE(listed.out.find("\t" + dir.folder() + "Inbox" + util::kPathSeparator + "b.EML\n"),
@@ -29,11 +35,14 @@ TEST(CliScan, PrintsTheWindowsSummaryAndTheQueueOrWhyThereIsNone) {
   EXPECT_EQ(listed.out.find("desktop.ini"), std::string::npos);
 
   // A script must tell "no messages" from "wrong folder".
-  const auto missing = RunCli({"scan", dir.folder() + "missing"});
-  EXPECT_EQ(missing.status, kExitUsage);
-  EXPECT_NE(missing.err.find("missing"), std::string::npos);
-  EXPECT_NE(missing.err.find("Error 2 - "), std::string::npos);
-  const auto file = RunCli({"scan", (dir.path() / "Inbox" / "a.eml").string()});
+  for (const bool window : {true, false}) {
+    const auto missing = window ? RunCli({"scan", "--from", "eml", dir.folder() + "missing"})
+                                : RunCli({"scan", dir.folder() + "missing"});
+    EXPECT_EQ(missing.status, kExitUsage);
+    EXPECT_NE(missing.err.find("missing"), std::string::npos);
+    EXPECT_NE(missing.err.find("Error 2 - "), std::string::npos);
+  }
+  const auto file = RunCli({"scan", "--from", "eml", (dir.path() / "Inbox" / "a.eml").string()});
   EXPECT_EQ(file.status, kExitUsage);
   EXPECT_NE(file.err.find("not a folder"), std::string::npos);
   EXPECT_EQ(RunCli({"scan"}).status, kExitUsage);

@@ -23,8 +23,12 @@ def message(subject, headers="", eol="\n", date="Tue, 3 Mar 2020 09:15:00 +0100"
     return head + headers.replace("\n", eol) + eol + f"Body of {subject}{eol}"
 
 
-def mbox(messages, eol="\n"):
-    return "".join(f"From - Wed Mar  4 08:15:00 2020{eol}" + m + eol for m in messages)
+def mbox(messages, eol="\n", sender="-"):
+    return "".join(f"From {sender} Wed Mar  4 08:15:00 2020{eol}" + m + eol for m in messages)
+
+
+TAKEOUT = "1833215653612141880@xxx"  # Takeout's separators name Gmail's message id
+APPLE_DOUBLE = "\x00\x05\x16\x07\x00\x02\x00\x00"
 
 
 class Stores(unittest.TestCase):
@@ -86,7 +90,8 @@ class Stores(unittest.TestCase):
         self.put("Takeout/Mail/All mail Including Spam and Trash.mbox",
                  mbox([labelled("plain", "Inbox,Opened"), labelled("nested", "Opened,Work/Projects"),
                        labelled("two", "Family,Trips,Unread"), labelled("spam", "Spam"),
-                       labelled("chat", "Chat,Opened"), labelled("archived", "Opened")], "\r\n"))
+                       labelled("chat", "Chat,Opened"), labelled("archived", "Opened")], "\r\n",
+                      TAKEOUT))
         entries, out = self.convert("Takeout/Mail/All mail Including Spam and Trash.mbox")
         self.assertEqual(entries[""] if "" in entries else entries.get("Inbox"),
                          {("plain", "read", MARCH_3)})
@@ -117,6 +122,86 @@ class Stores(unittest.TestCase):
         self.assertEqual(entries[""], {("seen", "read", MARCH_3), ("fresh", "unread", MARCH_3)})
         self.assertEqual(entries["Sent"], {("sent", "read", MARCH_3)})
         self.assertEqual(entries["\u00c9t\u00e9"], {("summer", "unread", MARCH_3)})
+
+    def test_a_folder_of_mbox_files(self):
+        # As mutt, Pine and Evolution keep them, with and without a suffix: no --from needed.
+        self.put("mail/saved-messages", mbox([message("saved", "Status: RO\n")]))
+        self.put("mail/sent-mail", mbox([message("sent one", "Status: RO\n"),
+                                         message("sent two", "Status: RO\n")]))
+        self.put("mail/lists/lkml.mbox", mbox([message("list", "Status: O\n")], "\r\n"))
+        entries, _ = self.convert("mail")
+        self.assertEqual(entries, {"saved-messages": {("saved", "read", MARCH_3)},
+                                   "sent-mail": {("sent one", "read", MARCH_3),
+                                                 ("sent two", "read", MARCH_3)},
+                                   "lists/lkml": {("list", "unread", MARCH_3)}})
+
+    def test_a_backup_folder_of_every_kind(self):
+        """Every message of every store in one folder is archived once, in the folder its place
+        gives it, with its read state, or named in the report: checked against what was put
+        there, not against any reader."""
+        expected = {}  # subject -> (folder, read state), or None when it must be reported
+
+        def msg(subject, where, state="read", headers=""):
+            expected[subject] = (where, state) if where is not None else None
+            return message(subject, headers)
+        self.put("b/Letters/a.eml", msg("eml", "Letters"))
+        self.put("b/Letters/._a.eml", APPLE_DOUBLE)
+        self.put("b/Letters/inner.mbox", mbox([msg("inner", "Letters/inner", headers="X-Status: A\n")]))
+        self.put("b/Letters/Box/cur/1.h:2,S", msg("nested maildir", "Letters/Box"))
+        os.makedirs(os.path.join(self.work, "b/Letters/Box/new"))
+        self.put("b/spam-1", "From x@y Tue Mar  3 08:15:00 2020\n" + msg("one", "spam-1") +
+                 "From y@z Tue Mar  3 08:15:00 2020\n" + msg("glued", "spam-1") +
+                 " \nFrom z@w Tue Mar  3 08:15:00 2020\n" + msg("after a space", "spam-1"))
+        self.put("b/Old/cur/1.h:2,S", msg("seen", "Old"))
+        self.put("b/Old/cur/2.h!2,S", msg("seen too", "Old"))
+        self.put("b/Old/cur/3.h!2,ST", msg("trashed", None))
+        self.put("b/Old/new/4.h", msg("fresh", "Old", "unread"))
+        self.put("b/Old/tmp/5.h", msg("delivering", None))
+        self.put("b/Old/.Sent/cur/6.h:2,S", msg("sent", "Old/Sent"))
+        self.put("b/Old/beside.eml", msg("beside", "Old"))
+        self.put("b/tb/Inbox", mbox([msg("tb read", "tb/Inbox", headers="X-Mozilla-Status: 0001\nStatus: O\n"),
+                                     msg("tb forwarded", "tb/Inbox", headers="X-Mozilla-Status: 1001\n"),
+                                     msg("tb deleted", None, headers="X-Mozilla-Status: 0009\n")]))
+        self.put("b/tb/Inbox.msf", "")
+        self.put("b/tb/Inbox.sbd/Sub", mbox([msg("tb sub", "tb/Inbox/Sub", "unread",
+                                                 "X-Mozilla-Status: 0000\nX-Gmail-Labels: Elsewhere\n")]))
+        self.put("b/tb/loose.eml", msg("tb loose", "tb"))
+        self.put("b/tb/Local/cur/1.eml", msg("tb maildir", "tb/Local", headers="X-Mozilla-Status: 0001\n"))
+        os.makedirs(os.path.join(self.work, "b/tb/Local/tmp"))
+        self.put("b/tb/Local.msf", "")
+        box = "b/apple/V10/ACCOUNT/INBOX.mbox/11111111-2222-3333-4444-555555555555/Data/Messages/"
+        self.put("b/apple/V10/MailData/Envelope Index", "SQLite format 3")
+        for n, (subject, flags) in enumerate([("apple", 1), ("apple new", 0)]):
+            body = msg(subject, "apple/INBOX", "read" if flags else "unread")
+            self.put(box + f"{n}.emlx", f"{len(body.encode()) - 5}\n{body}<?xml version=\"1.0\"?>\n"
+                     f"<plist><dict><key>flags</key><integer>{flags}</integer></dict></plist>\n")
+        self.put("b/mh/.mh_sequences", "unseen: 2\n")
+        self.put("b/mh/1", msg("mh one", "mh"))
+        self.put("b/mh/2", msg("mh two", "mh", "unread"))
+        self.put("b/Takeout/All mail.mbox",
+                 mbox([msg("takeout", "Inbox", "unread", "X-Gmail-Labels: =?UTF-8?Q?Doru=C4=8Den=C3=A9,"
+                                                         "Nep=C5=99e=C4=8Dten=C3=A9?=\n"),
+                       msg("takeout sent", "Inbox", headers="X-Gmail-Labels: Inbox,Sent\n")],
+                      "\r\n", TAKEOUT))
+
+        entries, out = self.convert("b")
+        with open(os.path.join(self.work, "out.report.txt")) as f:
+            report = f.read()
+        archived = {}
+        for folder, items in entries.items():
+            for subject, state, _ in items:
+                self.assertNotIn(subject, archived, "archived twice")
+                archived[subject] = (folder, state)
+        for subject, where in expected.items():
+            if where is None:
+                self.assertNotIn(subject, archived)
+            else:
+                self.assertEqual(archived.get(subject), where, subject)
+        self.assertEqual(len(archived), len([w for w in expected.values() if w]))
+        for reported in ("3.h!2,ST", "tmp/5.h", "tb/Inbox:", "._a.eml"):
+            self.assertIn(reported, report)
+        self.assertIn("Read as", subprocess.run([CLI, "scan", os.path.join(self.work, "b")],
+                                                capture_output=True, text=True).stdout)
 
     def test_apple_mail(self):
         self.put("export/Work.mbox/mbox", mbox([message("exported")]))

@@ -18,7 +18,8 @@ const DateCase kDates[] = {
     {"Tue, 03 Mar 2020 09:15:00 +0100", 1583223300, ""},
     {"Tue, 3 Mar 2020 03:15:00 EST", 1583223300, ""},
     {"Tue, 3 Mar 2020 04:45:00 NST", 1583223300, ""},  // half an hour off
-    {"Tue, 3 Mar 2020 08:15:00 A", 1583223300, ""},    // military zones read as unknown: 0
+    {"Tue, 3 Mar 2020 13:45:00 +0530", 1583223300, ""},
+    {"Tue, 3 Mar 2020 08:15:00 A", 1583223300, ""},  // military zones read as unknown: 0
     {"Tue, 3 Mar 2020 10:15:00 GMT+0200", 1583223300, ""},
     {"Tue, 3 Mar 2020 08:15:00 XYZ", 1583223300, "XYZ"},
     {"Tue, 3 Mar 2020 08:15:00 IST", 1583223300, "IST"},  // India, Israel or Ireland: not guessed
@@ -86,6 +87,12 @@ TEST(ReadMessageFacts, ReadStateFromTheHeaderOnly) {
   // The mail program's own flag counts over a Status line another program left.
   EXPECT_FALSE(ReadMessageFacts("Status: O\r\nX-Mozilla-Status: 0001\r\n\r\n").unread);
   EXPECT_FALSE(ReadMessageFacts("Subject: x\r\n\r\nStatus: O\r\n").unread);
+  // X-Status keeps answered, flagged and the like, never whether it was read.
+  EXPECT_FALSE(ReadMessageFacts("X-Status: A\r\n\r\n").unread);
+  EXPECT_FALSE(ReadMessageFacts("Status: RO\r\nX-Status: A\r\n\r\n").unread);
+  // Thunderbird's flags are hexadecimal: 0010 (a subject's "Re:") and 1001 (forwarded, read).
+  EXPECT_EQ(ReadMessageFacts("X-Mozilla-Status: 0010\r\n\r\n").mozillaStatus.value_or(0), 0x10u);
+  EXPECT_EQ(ReadMessageFacts("X-Mozilla-Status: 1001\r\n\r\n").mozillaStatus.value_or(0), 0x1001u);
 
   // Old Mac exports end their lines with CR alone.
   const auto facts = ReadMessageFacts(

@@ -1,0 +1,310 @@
+#include "archive/census.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "mailbox/content.h"
+#include "platform/file_io.h"
+#include "platform/platform.h"
+#include "scan/search.h"
+
+namespace crateline::archive {
+namespace {
+
+constexpr std::size_t kRead = 1 << 20;
+constexpr std::size_t kLongestPiece = 64 * 1024;  // longer lines come in pieces
+constexpr std::uint32_t kAttrDevice = 0x40;
+
+// A file's lines as they come, each with its line end; a line longer than kLongestPiece comes
+// in pieces.
+class Lines {
+ public:
+  Lines(platform::InputFile& in, char eol) : in_(in), eol_(eol) {}
+
+  // The next piece; `starts`: it begins a line, `ends`: it ends one (with its line end, or the
+  // file's). False at the end of the file.
+  bool Next(std::string_view& piece, bool& starts, bool& ends) {
+    for (;;) {
+      const char* begin = buffer_.data() + pos_;
+      const std::size_t left = buffer_.size() - pos_;
+      const void* end = std::memchr(begin, eol_, left);
+      if (end != nullptr || left >= kLongestPiece || (eof_ && left > 0)) {
+        const std::size_t n =
+            end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - begin) + 1
+                           : std::min(left, kLongestPiece);
+        piece = std::string_view(begin, n);
+        starts = !midLine_;
+        ends = end != nullptr || (eof_ && n == left);
+        midLine_ = !ends;
+        pos_ += n;
+        return true;
+      }
+      if (eof_) return false;
+      buffer_.erase(0, pos_);
+      pos_ = 0;
+      const std::size_t had = buffer_.size();
+      buffer_.resize(had + kRead);
+      const std::size_t got = in_.Read(buffer_.data() + had, kRead);
+      buffer_.resize(had + got);
+      eof_ = got == 0;
+    }
+  }
+
+ private:
+  platform::InputFile& in_;
+  char eol_;
+  std::string buffer_;
+  std::size_t pos_ = 0;
+  bool eof_ = false;
+  bool midLine_ = false;
+};
+
+// An mbox file's messages, by the census's own reading of the rule in mailbox/content.h: line
+// by line, each empty line held back until the next line tells whether it closes a message.
+struct MboxPieces {
+  std::vector<std::pair<std::uint64_t, Fingerprint>> messages;  // offset, bytes
+  Fingerprint whole;
+};
+
+MboxPieces SplitLines(platform::InputFile& in, char eol) {
+  MboxPieces result;
+  Lines lines(in, eol);
+  Digest whole;
+  std::optional<Digest> message;
+  std::uint64_t messageStart = 0;
+  std::uint64_t pos = 0;
+  std::string heldEmpty;
+  bool previousEmpty = false;
+  bool inFromLine = false;
+  const auto close = [&] {
+    if (message) result.messages.emplace_back(messageStart, message->Done());
+    message.reset();
+  };
+  std::string_view piece;
+  bool starts = false;
+  bool ends = false;
+  while (lines.Next(piece, starts, ends)) {
+    whole.Add(piece.data(), piece.size());
+    const std::uint64_t next = pos + piece.size();
+    if (!starts) {
+      if (inFromLine) {
+        if (ends) {
+          inFromLine = false;
+          messageStart = next;
+          message.emplace();
+        }
+      } else if (message) {
+        message->Add(piece.data(), piece.size());
+      }
+      pos = next;
+      continue;
+    }
+    std::string_view content = piece;
+    if (ends && !content.empty() && content.back() == eol) content.remove_suffix(1);
+    const bool empty = ends && (content.empty() || (eol == '\n' && content == "\r"));
+    const bool whole_line = ends;
+    if (content.substr(0, 5) == "From " &&
+        (pos == 0 || previousEmpty || (whole_line && mailbox::IsEnvelopeLine(content)))) {
+      heldEmpty.clear();  // the empty line before a separator is no message's
+      close();
+      if (ends) {
+        messageStart = next;
+        message.emplace();
+      } else {
+        inFromLine = true;
+      }
+      previousEmpty = false;
+      pos = next;
+      continue;
+    }
+    if (message) {
+      message->Add(heldEmpty.data(), heldEmpty.size());
+      heldEmpty.clear();
+      if (empty) {
+        heldEmpty.assign(piece);
+      } else {
+        message->Add(piece.data(), piece.size());
+      }
+    }
+    previousEmpty = empty;
+    pos = next;
+  }
+  close();  // the empty line before the end of the file is no message's either
+  result.whole = whole.Done();
+  return result;
+}
+
+Fingerprint DigestRange(platform::InputFile& in, std::uint64_t from, std::uint64_t to) {
+  Digest digest;
+  in.Seek(from);
+  std::string buffer(kRead, '\0');
+  for (std::uint64_t left = to - from; left > 0;) {
+    const std::size_t n =
+        in.Read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kRead, left)));
+    if (n == 0) break;
+    digest.Add(buffer.data(), n);
+    left -= n;
+  }
+  return digest.Done();
+}
+
+std::string ReadAt(platform::InputFile& in, std::uint64_t at, std::size_t n) {
+  std::string bytes(n, '\0');
+  in.Seek(at);
+  bytes.resize(in.Read(bytes.data(), bytes.size()));
+  return bytes;
+}
+
+class Taker {
+ public:
+  explicit Taker(Census& census) : census_(census) {}
+
+  void Take(const std::string& place) {
+    std::string path = place;
+    while (path.size() > 1 && path.back() == scan::kSeparator) path.pop_back();
+    const std::uint32_t attributes = scan::GetEntryAttributes(path);
+    if (attributes == platform::kInvalidFileAttributes) {
+      census_.unreadable.push_back(path + ": " + platform::GetApiErrorText(platform::LastApiError));
+      return;
+    }
+    if ((attributes & platform::kAttrDirectory) == 0) {
+      const auto slash = path.find_last_of(scan::kSeparator);
+      Examine(path, slash == std::string::npos ? path : path.substr(slash + 1));
+      return;
+    }
+    std::vector<std::string> folders{path + scan::kSeparator};
+    while (!folders.empty()) {
+      const std::string folder = std::move(folders.back());
+      folders.pop_back();
+      List(folder, folders);
+    }
+  }
+
+ private:
+  void List(const std::string& folder, std::vector<std::string>& folders) {
+    scan::SearchRecord record;
+    const platform::SearchHandle handle = scan::FindFirstEntry(folder + "*", record);
+    if (handle == platform::kInvalidHandle || handle == 0) {
+      if (record.Failed) {
+        census_.unreadable.push_back(folder + ": " + platform::GetApiErrorText(record.ErrorCode));
+      }
+      return;
+    }
+    do {
+      const std::string& name = record.EntryName;
+      if (name == "." || name == "..") continue;
+      const std::string path = folder + name;
+      const bool isFolder = (record.Attributes & platform::kAttrDirectory) != 0;
+      const bool mailName = mailbox::HasEmlSuffix(name) || mailbox::HasEmlxSuffix(name);
+      if (scan::IsLink(record.Attributes, record.ReparseTag) ||
+          (record.Attributes & kAttrDevice) != 0) {
+        if (isFolder || mailName) census_.unfollowed.push_back(path);
+      } else if (isFolder) {
+        folders.push_back(path + scan::kSeparator);
+      } else {
+        Examine(path, name);
+      }
+    } while (scan::FindNextEntry(record));
+    if (record.Failed) {
+      census_.unreadable.push_back(folder + ": " + platform::GetApiErrorText(record.ErrorCode));
+    }
+  }
+
+  void Examine(const std::string& path, const std::string& name) {
+    try {
+      platform::InputFile in(path);
+      std::string head(mailbox::kSniffBytes, '\0');
+      head.resize(in.Read(head.data(), head.size()));
+      const mailbox::Content content = mailbox::Sniff(name, head);
+      if (content == mailbox::Content::kMessage || content == mailbox::Content::kMbox) {
+        Mbox(in, head, content, path);
+      } else if (content == mailbox::Content::kEmlx) {
+        Emlx(in, head, path);
+      }
+    } catch (const platform::FileError& error) {
+      census_.unreadable.push_back(path + ": " + error.what());
+    }
+  }
+
+  std::uint32_t AddFile(const std::string& path) {
+    census_.files.push_back(path);
+    return static_cast<std::uint32_t>(census_.files.size() - 1);
+  }
+
+  // A message file, or an mbox: a message file that begins with a "From " line, and an mbox of
+  // one message, count both whole and without that line.
+  void Mbox(platform::InputFile& in, const std::string& head, mailbox::Content content,
+            const std::string& path) {
+    in.Seek(0);
+    const std::uint32_t file = AddFile(path);
+    if (!mailbox::BeginsWithFromLine(head)) {
+      CensusMessage message;
+      message.file = file;
+      message.bytes = DigestRange(in, 0, UINT64_MAX);
+      census_.messages.push_back(message);
+      return;
+    }
+    const MboxPieces pieces = SplitLines(in, mailbox::MboxLineEnd(head));
+    const bool one = pieces.messages.size() == 1;
+    if (content == mailbox::Content::kMessage) {
+      CensusMessage message;
+      message.file = file;
+      message.bytes = pieces.whole;
+      if (one) {
+        message.hasWhole = true;
+        message.whole = pieces.messages[0].second;
+      }
+      census_.messages.push_back(message);
+      return;
+    }
+    for (const auto& [offset, bytes] : pieces.messages) {
+      CensusMessage message;
+      message.file = file;
+      message.offset = offset;
+      message.ownFile = false;
+      message.bytes = bytes;
+      message.hasWhole = one;
+      message.whole = pieces.whole;
+      census_.messages.push_back(message);
+    }
+  }
+
+  // An .emlx file: the message from its count line to its property list.
+  void Emlx(platform::InputFile& in, const std::string& head, const std::string& path) {
+    const auto count = mailbox::ParseEmlxCount(head);
+    const std::uint64_t size = in.Status().size;
+    const std::uint64_t begin = count->lineLength;
+    std::uint64_t end = begin + count->count;
+    if (end > size || !mailbox::BeginsPropertyList(ReadAt(in, end, 64))) {
+      const std::uint64_t tailStart =
+          std::max<std::uint64_t>(begin, size > mailbox::kEmlxTail ? size - mailbox::kEmlxTail : 0);
+      const auto list = mailbox::TrailingPropertyList(
+          ReadAt(in, tailStart, static_cast<std::size_t>(size - tailStart)));
+      end = list == std::string_view::npos ? size : tailStart + list;
+    }
+    CensusMessage message;
+    message.file = AddFile(path);
+    message.bytes = DigestRange(in, begin, end);
+    census_.messages.push_back(message);
+  }
+
+  Census& census_;
+};
+
+}  // namespace
+
+std::string Census::LabelOf(const CensusMessage& message) const {
+  return message.ownFile ? files[message.file]
+                         : files[message.file] + ":" + std::to_string(message.offset);
+}
+
+Census TakeCensus(const std::vector<std::string>& scope) {
+  Census census;
+  Taker taker(census);
+  for (const auto& place : scope) taker.Take(place);
+  return census;
+}
+
+}  // namespace crateline::archive

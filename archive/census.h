@@ -1,0 +1,46 @@
+// A census of a source by content alone, for verify: every message the source holds, found
+// with none of the store readers and none of their choices.
+//
+// The census walks every folder (following no link) and looks at every file: a file that is
+// mail by mailbox/content.h's definition is read whole, and its messages counted with their
+// bytes (an .eml or a message file whole, each message of an mbox, the message of an .emlx).
+// It shares with the readers only that definition (what is mail; what separates two messages
+// of an mbox; where an .emlx's message ends), not their code: its mbox is split line by line,
+// with no look-ahead and no window, so that a reader that drops a folder, a file or a message,
+// or cuts one a byte short, is found out rather than agreed with.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/fingerprint.h"
+
+namespace crateline::archive {
+
+struct CensusMessage {
+  std::uint32_t file = 0;    // Census::files
+  std::uint64_t offset = 0;  // its first byte in the file
+  bool ownFile = true;       // the file holds it alone (named by the file)
+  Fingerprint bytes;
+  // The whole file counts as well: a file that begins with a "From " line and holds one message
+  // is kept whole by some stores (a Maildir file) and without that line by others.
+  bool hasWhole = false;
+  Fingerprint whole;
+};
+
+struct Census {
+  std::vector<std::string> files;
+  std::vector<CensusMessage> messages;
+  std::vector<std::string> unreadable;  // "PATH: why": places that could not be read
+  // Links to folders, and links and special files named like messages: what the census does
+  // not enter or open, which the report must name.
+  std::vector<std::string> unfollowed;
+
+  std::string LabelOf(const CensusMessage& message) const;
+};
+
+// Takes the census of each folder or file of `scope`.
+Census TakeCensus(const std::vector<std::string>& scope);
+
+}  // namespace crateline::archive
