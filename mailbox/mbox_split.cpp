@@ -143,7 +143,8 @@ bool SplitMbox(const std::string& path, const std::function<void(const MboxMessa
         }
         // The end of the file; the empty line that closes the last message is not its own.
         end = window.End();
-        if (end > start) end -= EmptyLineEndingAt(window, end - 1, eol);
+        if (end > start && window.ByteAt(end - 1) == eol)
+          end -= EmptyLineEndingAt(window, end - 1, eol);
         break;
       }
       // The whole next line, as far as an envelope line may run, to tell whether it is one.

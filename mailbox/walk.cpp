@@ -138,22 +138,14 @@ bool Walk::List(const Visit& visit, Listing& entries) {
             {full, "a link to a folder; links are not followed, so its messages are missing"});
       } else if (NamedAsMail(name)) {
         inventory_.leftOut.push_back({full, kLinkWhy});
-      } else if (visit.owner != nullptr) {
-        Own(visit.owner);
       } else {
-        inventory_.notMail.push_back({full, kLinkWhy});
+        inventory_.notMail.push_back({full, kLinkWhy});  // named even in a store: no store's own
       }
     } else if (folder) {
       entries.push_back({name, visit.path, true, 0, 0});
     } else if ((bits & kAttrDevice) != 0) {
       const Item item{full, "not a regular file (a device, pipe or socket)"};
-      if (NamedAsMail(name)) {
-        inventory_.leftOut.push_back(item);
-      } else if (visit.owner != nullptr) {
-        Own(visit.owner);
-      } else {
-        inventory_.notMail.push_back(item);
-      }
+      (NamedAsMail(name) ? inventory_.leftOut : inventory_.notMail).push_back(item);
     } else {
       entries.push_back(
           {name, visit.path, false, record.Size(), UnixTime(record.LastWritten().Ticks)});

@@ -159,6 +159,8 @@ class Stores(unittest.TestCase):
         self.put("b/Old/tmp/5.h", msg("delivering", None))
         self.put("b/Old/.Sent/cur/6.h:2,S", msg("sent", "Old/Sent"))
         self.put("b/Old/beside.eml", msg("beside", "Old"))
+        # A file that begins with a "From " line: kept whole here, without it in Thunderbird.
+        self.put("b/Old/cur/7.h:2,S", "From - Tue Mar  3 08:15:00 2020\n" + msg("enveloped", "Old"))
         self.put("b/tb/Inbox", mbox([msg("tb read", "tb/Inbox", headers="X-Mozilla-Status: 0001\nStatus: O\n"),
                                      msg("tb forwarded", "tb/Inbox", headers="X-Mozilla-Status: 1001\n"),
                                      msg("tb deleted", None, headers="X-Mozilla-Status: 0009\n")]))
@@ -166,9 +168,15 @@ class Stores(unittest.TestCase):
         self.put("b/tb/Inbox.sbd/Sub", mbox([msg("tb sub", "tb/Inbox/Sub", "unread",
                                                  "X-Mozilla-Status: 0000\nX-Gmail-Labels: Elsewhere\n")]))
         self.put("b/tb/loose.eml", msg("tb loose", "tb"))
-        self.put("b/tb/Local/cur/1.eml", msg("tb maildir", "tb/Local", headers="X-Mozilla-Status: 0001\n"))
+        self.put("b/tb/Local/cur/1.eml", "From - Tue Mar  3 08:15:00 2020\n" +
+                 msg("tb maildir", "tb/Local", headers="X-Mozilla-Status: 0001\n"))
+        self.put("b/tb/Inbox.mozmsgs/1.mozeml", message("a copy for the search"))
+        self.put("b/exported.mbox", mbox([msg("labels elsewhere", "exported",
+                                              headers="X-Gmail-Labels: Elsewhere\n")]))
         os.makedirs(os.path.join(self.work, "b/tb/Local/tmp"))
         self.put("b/tb/Local.msf", "")
+        os.symlink("/etc/hostname", os.path.join(self.work, "b/tb/hostname-link"))
+        os.symlink("../../Letters", os.path.join(self.work, "b/Old/cur/letters-link"))
         box = "b/apple/V10/ACCOUNT/INBOX.mbox/11111111-2222-3333-4444-555555555555/Data/Messages/"
         self.put("b/apple/V10/MailData/Envelope Index", "SQLite format 3")
         for n, (subject, flags) in enumerate([("apple", 1), ("apple new", 0)]):
@@ -184,7 +192,7 @@ class Stores(unittest.TestCase):
                        msg("takeout sent", "Inbox", headers="X-Gmail-Labels: Inbox,Sent\n")],
                       "\r\n", TAKEOUT))
 
-        entries, out = self.convert("b")
+        entries, out = self.convert("b", status=3)  # the link to a folder is left out
         with open(os.path.join(self.work, "out.report.txt")) as f:
             report = f.read()
         archived = {}
@@ -198,7 +206,8 @@ class Stores(unittest.TestCase):
             else:
                 self.assertEqual(archived.get(subject), where, subject)
         self.assertEqual(len(archived), len([w for w in expected.values() if w]))
-        for reported in ("3.h!2,ST", "tmp/5.h", "tb/Inbox:", "._a.eml"):
+        for reported in ("3.h!2,ST", "tmp/5.h", "tb/Inbox:", "._a.eml", "hostname-link",
+                         "letters-link"):
             self.assertIn(reported, report)
         self.assertIn("Read as", subprocess.run([CLI, "scan", os.path.join(self.work, "b")],
                                                 capture_output=True, text=True).stdout)

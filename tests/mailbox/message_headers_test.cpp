@@ -90,6 +90,7 @@ TEST(ReadMessageFacts, ReadStateFromTheHeaderOnly) {
   // X-Status keeps answered, flagged and the like, never whether it was read.
   EXPECT_FALSE(ReadMessageFacts("X-Status: A\r\n\r\n").unread);
   EXPECT_FALSE(ReadMessageFacts("Status: RO\r\nX-Status: A\r\n\r\n").unread);
+  EXPECT_FALSE(ReadMessageFacts("Status: RO\r\nStatus: O\r\n\r\n").unread);  // the first
   // Thunderbird's flags are hexadecimal: 0010 (a subject's "Re:") and 1001 (forwarded, read).
   EXPECT_EQ(ReadMessageFacts("X-Mozilla-Status: 0010\r\n\r\n").mozillaStatus.value_or(0), 0x10u);
   EXPECT_EQ(ReadMessageFacts("X-Mozilla-Status: 1001\r\n\r\n").mozillaStatus.value_or(0), 0x1001u);

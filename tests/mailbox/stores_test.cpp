@@ -122,6 +122,9 @@ TEST_F(StoresTest, MboxSplitsAsOtherMboxReadersDo) {
             (std::vector<std::string>{first, second, "", "Subject: spaced\n\nx\n \n",
                                       "Subject: glued\n\ny\n", "", "Subject: last\n\nends\n"}));
   EXPECT_FALSE(SplitMbox(dir_.Write("not", "Subject: x\n").string(), [](const MboxMessage&) {}));
+  // A last line without its line end is the message's, however short.
+  SplitMbox(dir_.Write("cut", "From a Tue Mar  3 08:15:00 2020\nSubject: cut\n\nx\ny").string(),
+            [](const MboxMessage& m) { EXPECT_EQ(m.length, 17u); });
 
   // Old Mac mail: lines end with a lone CR; the last message keeps its last line end.
   const std::string mac =
@@ -178,8 +181,10 @@ TEST_F(StoresTest, AMixedBackupFolderIsReadWhole) {
                                  Message("tb gone", "X-Mozilla-Status: 0009\n"),
                                  Message("tb partial", "X-Mozilla-Status: 0401\n")}));
   dir_.Write("b/tb/Inbox.msf", "// mork");
+  // A Takeout file put among Thunderbird's folders is a Thunderbird folder: no labels obeyed.
   dir_.Write("b/tb/Inbox.sbd/Sub",
-             Mbox({Message("labelled", "X-Mozilla-Status: 0001\nX-Gmail-Labels: Elsewhere\n")}));
+             Mbox({Message("labelled", "X-Mozilla-Status: 0001\nX-Gmail-Labels: Elsewhere\n")},
+                  "\n", "From 1833215653612141880@xxx Mon May 26 20:18:05 +0000 2025"));
   dir_.Write("b/tb/loose.eml", Message("tb loose"));
   dir_.Write("b/tb/Letters/x.eml", Message("tb letters"));
   dir_.Write(
