@@ -27,16 +27,15 @@ class Lines {
   // file's). False at the end of the file.
   bool Next(std::string_view& piece, bool& starts, bool& ends) {
     for (;;) {
-      const char* begin = buffer_.data() + pos_;
-      const std::size_t left = buffer_.size() - pos_;
-      const void* end = std::memchr(begin, eol_, left);
-      if (end != nullptr || left >= kLongestPiece || (eof_ && left > 0)) {
+      const std::string_view rest(buffer_.data() + pos_, buffer_.size() - pos_);
+      const std::size_t end = rest.find(eol_);
+      const std::size_t left = rest.size();
+      if (end != std::string_view::npos || left >= kLongestPiece || (eof_ && left > 0)) {
         const std::size_t n =
-            end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - begin) + 1
-                           : std::min(left, kLongestPiece);
-        piece = std::string_view(begin, n);
+            end != std::string_view::npos ? end + 1 : std::min(left, kLongestPiece);
+        piece = rest.substr(0, n);
         starts = !midLine_;
-        ends = end != nullptr || (eof_ && n == left);
+        ends = end != std::string_view::npos || (eof_ && n == left);
         midLine_ = !ends;
         pos_ += n;
         return true;

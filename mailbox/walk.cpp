@@ -221,7 +221,11 @@ void Walk::File(const Entry& file, const std::vector<std::string>& names, Owner 
   const bool macZip = current_ != nullptr && current_->underMacZip;
   const Format* best = nullptr;
   int highest = 0;
-  for (const Format* reader : Formats()) {
+  // The readers of single files first: a name they are sure of (an .eml file) then needs no
+  // look inside, and a tree of them is listed without a file opened.
+  const auto& formats = Formats();
+  for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
+    const Format* reader = *it;
     if (macZip || !Allowed(*reader)) continue;
     const int bid = reader->BidFile(file, lookAt);
     if (bid > highest) {

@@ -51,7 +51,11 @@ mkdir -p "$deep"
 printf 'Subject: deep\r\n\r\nx\r\n' > "$deep/Nachricht ä.eml"
 printf 'Subject: top\r\n\r\nx\r\n' > "$work/long/top.eml"
 [ ${#deep} -gt 260 ] || { echo "windows: the deep path is too short" >&2; exit 1; }
-out=$(wine "$cli" scan "Z:$(echo "$work/long" | tr / '\\')" | tr -d '\r')
+out=$(wine "$cli" scan --from eml "Z:$(echo "$work/long" | tr / '\\')" | tr -d '\r')
 echo "windows: $out"
 [ "$out" = "2 Messages & 12 Folder(s) Queued for Conversion." ] || { echo "windows: wrong scan" >&2; exit 1; }
+# The same tree read as convert reads it: the folders that hold messages.
+out=$(wine "$cli" scan "Z:$(echo "$work/long" | tr / '\\')" | tr -d '\r' | head -n 1)
+echo "windows: $out"
+[ "$out" = "2 Messages & 1 Folder(s) Queued for Conversion." ] || { echo "windows: wrong walk" >&2; exit 1; }
 echo "windows: all checks passed"
