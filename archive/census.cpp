@@ -101,8 +101,10 @@ MboxPieces SplitLines(platform::InputFile& in, char eol) {
       continue;
     }
     std::string_view content = piece;
-    if (ends && !content.empty() && content.back() == eol) content.remove_suffix(1);
-    const bool empty = ends && (content.empty() || (eol == '\n' && content == "\r"));
+    // A last line with no line end is never the empty line that closes a message.
+    const bool ended = ends && !content.empty() && content.back() == eol;
+    if (ended) content.remove_suffix(1);
+    const bool empty = ended && (content.empty() || (eol == '\n' && content == "\r"));
     const bool whole_line = ends;
     if (content.substr(0, 5) == "From " &&
         (pos == 0 || previousEmpty || (whole_line && mailbox::IsEnvelopeLine(content)))) {
