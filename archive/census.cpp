@@ -65,12 +65,15 @@ class Lines {
 struct MboxPieces {
   std::vector<std::pair<std::uint64_t, Fingerprint>> messages;  // offset, bytes
   Fingerprint whole;
+  Fingerprint afterFirstLine;
 };
 
 MboxPieces SplitLines(platform::InputFile& in, char eol) {
   MboxPieces result;
   Lines lines(in, eol);
   Digest whole;
+  Digest afterFirstLine;
+  bool firstLineDone = false;
   std::optional<Digest> message;
   std::uint64_t messageStart = 0;
   std::uint64_t pos = 0;
@@ -86,6 +89,8 @@ MboxPieces SplitLines(platform::InputFile& in, char eol) {
   bool ends = false;
   while (lines.Next(piece, starts, ends)) {
     whole.Add(piece.data(), piece.size());
+    if (firstLineDone) afterFirstLine.Add(piece.data(), piece.size());
+    firstLineDone = firstLineDone || ends;
     const std::uint64_t next = pos + piece.size();
     if (!starts) {
       if (inFromLine) {
@@ -134,6 +139,7 @@ MboxPieces SplitLines(platform::InputFile& in, char eol) {
   }
   close();  // the empty line before the end of the file is no message's either
   result.whole = whole.Done();
+  result.afterFirstLine = afterFirstLine.Done();
   return result;
 }
 
@@ -235,7 +241,7 @@ class Taker {
   }
 
   // A message file, or an mbox: a message file that begins with a "From " line, and an mbox of
-  // one message, count both whole and without that line.
+  // one message, count whole, as an mbox's message, and as all that follows that line.
   void Mbox(platform::InputFile& in, const std::string& head, mailbox::Content content,
             const std::string& path) {
     in.Seek(0);
@@ -254,8 +260,9 @@ class Taker {
       message.file = file;
       message.bytes = pieces.whole;
       if (one) {
-        message.hasWhole = true;
-        message.whole = pieces.messages[0].second;
+        message.alternatives = 2;
+        message.also[0] = pieces.messages[0].second;
+        message.also[1] = pieces.afterFirstLine;
       }
       census_.messages.push_back(message);
       return;
@@ -266,8 +273,11 @@ class Taker {
       message.offset = offset;
       message.ownFile = false;
       message.bytes = bytes;
-      message.hasWhole = one;
-      message.whole = pieces.whole;
+      if (one) {
+        message.alternatives = 2;
+        message.also[0] = pieces.whole;
+        message.also[1] = pieces.afterFirstLine;
+      }
       census_.messages.push_back(message);
     }
   }

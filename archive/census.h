@@ -23,10 +23,12 @@ struct CensusMessage {
   std::uint64_t offset = 0;  // its first byte in the file
   bool ownFile = true;       // the file holds it alone (named by the file)
   Fingerprint bytes;
-  // The whole file counts as well: a file that begins with a "From " line and holds one message
-  // is kept whole by some stores (a Maildir file) and without that line by others.
-  bool hasWhole = false;
-  Fingerprint whole;
+  // Other bytes that count as the message too: a file that begins with a "From " line and holds
+  // one message is kept whole by some stores (a Maildir file), and without that line by others,
+  // as an mbox's message (less the empty line at its end) or as all that follows the line (an
+  // old Thunderbird maildir file).
+  std::uint8_t alternatives = 0;
+  Fingerprint also[2];
 };
 
 struct Census {

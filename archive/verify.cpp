@@ -580,7 +580,11 @@ void CompareWithCensus(const Census& census, const std::set<std::string>& report
   result.censusMessages = census.messages.size();
   for (const CensusMessage& message : census.messages) {
     const std::string label = census.LabelOf(message);
-    if (take(message.bytes) || (message.hasWhole && take(message.whole))) continue;
+    const auto* alternatives = message.also;
+    if (take(message.bytes) ||
+        std::any_of(alternatives, alternatives + message.alternatives, take)) {
+      continue;
+    }
     const std::string& file = census.files[message.file];
     if (reported.count(SafeText(label)) != 0 || flagged.count(SafeText(label)) != 0 ||
         ReportNames(reported, file) || ReportNames(flagged, file)) {

@@ -61,8 +61,9 @@ class Thunderbird final : public Format {
  private:
   static void ReadProfile(const Visit& visit, const Listing& entries, Walk& walk) {
     const std::string& account = walk.Options().account;
-    if (!account.empty()) {
-      // One account, its folders at the top; the rest of the profile is not asked for.
+    if (!account.empty() && visit.top) {
+      // One account, its folders at the top; the rest of the profile is not asked for. (A
+      // profile found inside the source is read whole: the option names the source's.)
       std::vector<std::string> names;
       for (const char* home : kAccountHomes) {
         ForAccount(visit.path + home + scan::kSeparator, [&](const Entry& folder) {

@@ -169,7 +169,7 @@ class Stores(unittest.TestCase):
                                                  "X-Mozilla-Status: 0000\nX-Gmail-Labels: Elsewhere\n")]))
         self.put("b/tb/loose.eml", msg("tb loose", "tb"))
         self.put("b/tb/Local/cur/1.eml", "From - Tue Mar  3 08:15:00 2020\n" +
-                 msg("tb maildir", "tb/Local", headers="X-Mozilla-Status: 0001\n"))
+                 msg("tb maildir", "tb/Local", headers="X-Mozilla-Status: 0001\n") + "\n")
         self.put("b/tb/Inbox.mozmsgs/1.mozeml", message("a copy for the search"))
         self.put("b/exported.mbox", mbox([msg("labels elsewhere", "exported",
                                               headers="X-Gmail-Labels: Elsewhere\n")]))
