@@ -157,6 +157,13 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   upload->add_flag("--resend-unknown", uploadOptions.resendUnknown,
                    "Send again the volumes an earlier upload sent without a verdict (check the "
                    "mailbox first: Zimbra would add their messages twice)");
+  upload->add_option("--settle", uploadOptions.settle,
+                     "After looking in the mailbox: N=imported (volume N of the journal, whose "
+                     "verdict never came, is there), N=resend (it is not: send it again), or "
+                     "refused=forget (stop naming the messages the server refused)");
+  upload->add_option("--journal", uploadOptions.journal,
+                     "Keep the upload's journal in FILE instead of beside the source (a source "
+                     "on read-only media)");
   AddSourceOptions(upload, uploadOptions.source, uploadLabels);
 #endif
 

@@ -67,6 +67,8 @@ struct UploadCommandOptions {
   int threads = 0;
   double timeout = 900;
   bool resendUnknown = false;
+  std::string journal;              // --journal: where the journal is kept
+  std::vector<std::string> settle;  // --settle N=imported|resend, refused=forget
   SourceOptions source;
 };
 

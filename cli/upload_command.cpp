@@ -1,10 +1,14 @@
 // crateline-cli upload: sends archives, or a mail store packed on the way, into a mailbox, and
 // says what the server made of every volume.
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <ostream>
@@ -77,6 +81,15 @@ class Progress final : public upload::UploadListener {
  public:
   explicit Progress(Streams streams) : streams_(streams) {}
 
+  void Reading(std::uint64_t done, std::uint64_t total) override {
+    if (!streams_.outIsTerminal) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+    lastDrawn_ = now;
+    streams_.out << "\rReading the messages to know them by their bytes: " << done << " of "
+                 << total << (done == total ? "\r\033[K" : "\033[K") << std::flush;
+  }
+
   void VolumeStarting(std::size_t index, std::size_t count, const std::string& name,
                       std::uint64_t bytes) override {
     label_ = "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + name;
@@ -123,26 +136,132 @@ class Progress final : public upload::UploadListener {
   Streams streams_;
   std::string label_;
   std::uint64_t total_ = 0;
+  std::chrono::steady_clock::time_point lastDrawn_{};
 };
+
+// Whether a secret may go into a request as it is: printable, no line end or other control
+// character that would end the header it goes into (a token: no space or ';' either, which
+// would end the cookie).
+bool Printable(const std::string& text, bool token) {
+  return std::all_of(text.begin(), text.end(), [token](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return false;
+    return !token || (byte > 0x20 && byte < 0x7F && c != ';' && c != ',');
+  });
+}
+
+// The first line of a secret's file: false, with the reason said, when it is no regular file,
+// cannot be read, or holds nothing.
+bool ReadSecretFile(const std::string& path, const char* what, std::string& secret,
+                    std::ostream& err) {
+  std::error_code error;
+  const auto status = std::filesystem::status(util::PathFromUtf8(path), error);
+  if (!std::filesystem::is_regular_file(status) || !ReadFirstLine(path, secret)) {
+    err << "crateline-cli: cannot read the " << what << " file \"" << SafeText(path) << "\""
+        << (std::filesystem::is_directory(status) ? ": it is a folder" : "") << "\n";
+    return false;
+  }
+  if (secret.empty()) {
+    err << "crateline-cli: the " << what << " file \"" << SafeText(path)
+        << "\" is empty: its first line is the " << what << "\n";
+    return false;
+  }
+#ifndef _WIN32
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    err << "crateline-cli: warning: the " << what << " file \"" << SafeText(path)
+        << "\" can be read by others on this machine; chmod 600 it\n";
+  }
+#endif
+  return true;
+}
 
 // The password, from the file, the environment or the terminal; false (with the reason said)
 // when there is none.
 bool FindPassword(const UploadCommandOptions& options, const std::string& account,
                   std::string& password, std::ostream& err) {
+  bool found = false;
   if (!options.passwordFile.empty()) {
-    if (ReadFirstLine(options.passwordFile, password)) return true;
-    err << "crateline-cli: cannot read the password file \"" << SafeText(options.passwordFile)
-        << "\"\n";
+    if (!ReadSecretFile(options.passwordFile, "password", password, err)) return false;
+    found = true;
+  } else if (const char* value = std::getenv(kPasswordVariable)) {
+    password = value;
+    found = !password.empty();
+    if (!found) err << "crateline-cli: " << kPasswordVariable << " is set, but empty\n";
+    if (!found) return false;
+  } else {
+    found = PromptForPassword("Password for " + account + ": ", password);
+  }
+  if (!found) {
+    err << "crateline-cli: no password: give --password-file FILE, set " << kPasswordVariable
+        << ", or run on a terminal to be asked\n";
     return false;
   }
-  if (const char* value = std::getenv(kPasswordVariable)) {
-    password = value;
-    return true;
+  if (!Printable(password, false)) {
+    err << "crateline-cli: the password holds a line end or another control character, which "
+           "no login takes\n";
+    return false;
   }
-  if (PromptForPassword("Password for " + account + ": ", password)) return true;
-  err << "crateline-cli: no password: give --password-file FILE, set " << kPasswordVariable
-      << ", or run on a terminal to be asked\n";
-  return false;
+  return true;
+}
+
+// Whether an address may be logged in at: http(s), no user or password in it (they would end up
+// in the journal, the report and every error text), no query. `option` names it for the user.
+bool CheckAddress(const std::string& url, const char* option, bool insecure, std::ostream& err) {
+  const bool https = url.rfind("https://", 0) == 0;
+  if (!https && url.rfind("http://", 0) != 0) {
+    err << "crateline-cli: " << option
+        << " takes an address such as https://mail.example.com, not \"" << SafeText(url) << "\"\n";
+    return false;
+  }
+  const std::size_t start = url.find("://") + 3;
+  const std::string authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  if (authority.find('@') != std::string::npos) {
+    err << "crateline-cli: " << option
+        << " must not hold a user or a password: give --user, and the password with "
+           "--password-file, the environment or the terminal\n";
+    return false;
+  }
+  if (authority.empty() || url.find_first_of("?#") != std::string::npos) {
+    err << "crateline-cli: " << option
+        << " takes the server's address alone (scheme, host, port, a path at most), not \""
+        << SafeText(url) << "\"\n";
+    return false;
+  }
+  if (!https && !insecure) {
+    err << "crateline-cli: " << option << " \"" << SafeText(url)
+        << "\" is not https: the password and the mail would cross the network unencrypted; "
+           "add --insecure if that is really meant\n";
+    return false;
+  }
+  return true;
+}
+
+// --settle's words: N=imported, N=resend, refused=forget.
+bool ParseSettlements(const std::vector<std::string>& specs,
+                      std::vector<upload::UploadOptions::Settlement>& out, std::ostream& err) {
+  using As = upload::UploadOptions::Settlement::As;
+  for (const auto& spec : specs) {
+    const auto equals = spec.find('=');
+    const std::string what = spec.substr(0, equals);
+    const std::string as = equals == std::string::npos ? "" : spec.substr(equals + 1);
+    upload::UploadOptions::Settlement settlement;
+    if (what == "refused" && as == "forget") {
+      settlement.as = As::kForgetRefused;
+    } else if (!what.empty() && what.size() <= 9 &&
+               std::all_of(what.begin(), what.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+               (as == "imported" || as == "resend")) {
+      settlement.volume = static_cast<std::uint32_t>(std::stoul(what));
+      settlement.as = as == "imported" ? As::kImported : As::kResend;
+    } else {
+      err << "crateline-cli: --settle takes N=imported, N=resend (N: a volume's number in the "
+             "journal, as the upload said it) or refused=forget, not \""
+          << SafeText(spec) << "\"\n";
+      return false;
+    }
+    out.push_back(settlement);
+  }
+  return true;
 }
 
 // The admin service's address: the mail server's host on port 7071 unless given.
@@ -161,19 +280,20 @@ std::string AdminUrl(const UploadCommandOptions& options) {
 // cannot be used.
 bool MakeOptions(const UploadCommandOptions& command, upload::UploadOptions& options,
                  std::ostream& err) {
-  const bool https = command.url.rfind("https://", 0) == 0;
-  if (!https && command.url.rfind("http://", 0) != 0) {
-    err << "crateline-cli: --url takes the mail server's address, such as "
-           "https://mail.example.com, not \""
-        << SafeText(command.url) << "\"\n";
+  if (!CheckAddress(command.url, "--url", command.insecure, err)) return false;
+  if (!command.adminUrl.empty() &&
+      !CheckAddress(command.adminUrl, "--admin-url", command.insecure, err)) {
     return false;
   }
-  if (!https && !command.insecure) {
-    err << "crateline-cli: \"" << SafeText(command.url)
-        << "\" is not https: the password and the mail would cross the network unencrypted; "
-           "add --insecure if that is really meant\n";
-    return false;
+  if (!command.caFile.empty()) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(util::PathFromUtf8(command.caFile), error)) {
+      err << "crateline-cli: --ca-file \"" << SafeText(command.caFile)
+          << "\" is no file of certificates that can be read\n";
+      return false;
+    }
   }
+  if (!ParseSettlements(command.settle, options.settle, err)) return false;
   if (command.insecure) {
     err << "crateline-cli: warning: --insecure: the server's certificate is not checked, and "
            "anyone between here and it can read the password and the mail\n";
@@ -197,12 +317,19 @@ bool MakeOptions(const UploadCommandOptions& command, upload::UploadOptions& opt
   options.read = command.source.read;
   options.answerTimeout = command.timeout;
   options.resendUnknown = command.resendUnknown;
+  if (!command.journal.empty()) {
+    std::error_code ignored;
+    options.journal = util::Utf8FromPath(
+        std::filesystem::absolute(util::PathFromUtf8(command.journal), ignored).lexically_normal());
+  }
   upload::Credentials& credentials = options.credentials;
   credentials.user = command.user;
   if (!command.tokenFile.empty()) {
     credentials.method = upload::Credentials::Method::kToken;
-    if (!ReadFirstLine(command.tokenFile, credentials.token) || credentials.token.empty()) {
-      err << "crateline-cli: cannot read a token from \"" << SafeText(command.tokenFile) << "\"\n";
+    if (!ReadSecretFile(command.tokenFile, "token", credentials.token, err)) return false;
+    if (!Printable(credentials.token, true)) {
+      err << "crateline-cli: the token in \"" << SafeText(command.tokenFile)
+          << "\" holds a space, a line end or another character no token has\n";
       return false;
     }
     return true;
@@ -236,7 +363,9 @@ std::string ReportPath(const upload::UploadResult& result, const std::string& so
 std::string ReportText(const upload::UploadResult& result, const UploadCommandOptions& command) {
   std::string text = "Crateline upload of \"" + SafeText(command.sources.front()) +
                      (command.sources.size() > 1 ? "\" and the volumes after it" : "\"") + " to " +
-                     SafeText(command.user) + " at " + SafeText(command.url) + "\n\n";
+                     SafeText(result.account.empty() ? command.user : result.account) + " at " +
+                     SafeText(command.url) + "\n\n";
+  for (const auto& line : result.settled) text += "Settled: " + SafeText(line) + "\n";
   for (const auto& volume : result.volumes) {
     text += "  " + SafeText(volume.name) + ": ";
     switch (volume.outcome) {
@@ -255,14 +384,28 @@ std::string ReportText(const upload::UploadResult& result, const UploadCommandOp
         break;
     }
   }
+  // The books, whole: what the server has not imported, by this run or an earlier one.
   if (!result.notImported.empty()) {
     text += "Not imported by the server (" + std::to_string(result.notImported.size()) + "):\n";
     for (const auto& line : result.notImported) {
       text += "  " + SafeText(line.what) + "\n      " + SafeText(line.why) + "\n";
     }
   }
+  if (!result.heldBack.empty()) {
+    text += "Import state unknown (" + std::to_string(result.heldBack.size()) + "):\n";
+    for (const auto& held : result.heldBack) {
+      text += "  volume " + std::to_string(held.number) + " of the journal (" +
+              SafeText(held.name) + ")\n      " + SafeText(held.why) + "\n";
+    }
+  }
   text += archive::FormatReport(result.packing);
   return text;
+}
+
+// The exit status of a run that a signal stopped.
+int StoppedStatus() {
+  const int signal = platform::TerminationSignal();
+  return signal == 0 || signal == 2 ? kExitInterrupted : 128 + signal;
 }
 
 }  // namespace
@@ -285,6 +428,13 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
   try {
     result = upload::Upload(sources, options, progress);
   } catch (const upload::LoginError& e) {
+    if (platform::TerminationRequested()) {
+      streams.err << "crateline-cli: stopped while logging in; nothing was sent\n";
+      return StoppedStatus();
+    }
+    streams.err << "crateline-cli: " << SafeText(e.what()) << "\n";
+    return kExitFailure;
+  } catch (const upload::JournalBusy& e) {
     streams.err << "crateline-cli: " << SafeText(e.what()) << "\n";
     return kExitFailure;
   } catch (const std::invalid_argument& e) {
@@ -292,6 +442,7 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
     return kExitUsage;
   }
 
+  for (const auto& line : result.settled) streams.out << "Settled: " << SafeText(line) << "\n";
   std::size_t accepted = 0, before = 0;
   double slowest = 0;
   for (const auto& volume : result.volumes) {
@@ -308,9 +459,9 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
   }
   streams.out << ".\n";
   if (result.volumes.empty() && result.error.empty() && !result.stopped &&
-      result.unknownHeldBack == 0) {
+      result.heldBack.empty() && result.notImported.empty()) {
     streams.out << "Nothing to send: the journal \"" << SafeText(result.journal)
-                << "\" has every message as sent.\n";
+                << "\" has every message as imported.\n";
   }
   if (slowest > kSlowVolumeSeconds) {
     streams.out << "warning: the server took " << std::fixed << std::setprecision(0) << slowest
@@ -318,13 +469,18 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
                    "Use a smaller --volume-size.\n";
   }
   const std::string text = ReportText(result, command);
-  if (!result.notImported.empty() || !result.packing.Empty()) {
+  if (!result.notImported.empty() || !result.heldBack.empty() || !result.packing.Empty()) {
     streams.out << text.substr(text.find("\n\n") + 2);
   }
-  if (result.unknownHeldBack > 0) {
-    streams.out << result.unknownHeldBack
-                << " volume(s) of an earlier upload ended without a verdict and were not sent "
-                   "again: check the mailbox, then add --resend-unknown to send them.\n";
+  if (!result.heldBack.empty()) {
+    const auto& first = result.heldBack.front();
+    streams.out << "The server may have imported the volume(s) of unknown state, and would import "
+                   "their messages twice if sent again. Look in the mailbox; then settle each: "
+                   "--settle "
+                << first.number << "=imported if its messages are there, or --settle "
+                << first.number
+                << "=resend to send it again (--resend-unknown sends every such "
+                   "volume again).\n";
   }
   const std::string reportPath = ReportPath(result, command.sources.front());
   try {
@@ -338,14 +494,13 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
   }
   if (result.stopped) {
     streams.err << "crateline-cli: stopped; what was sent is above and in the journal\n";
-    const int signal = platform::TerminationSignal();
-    return signal == 0 || signal == 2 ? kExitInterrupted : 128 + signal;
+    return StoppedStatus();
   }
   if (!result.error.empty()) {
     streams.err << "crateline-cli: " << SafeText(result.error) << "\n";
     return kExitFailure;
   }
-  if (result.unknownHeldBack > 0) return kExitFailure;
+  if (!result.heldBack.empty()) return kExitFailure;
   return result.Complete() ? kExitOk : kExitIncomplete;
 }
 

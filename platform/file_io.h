@@ -78,6 +78,23 @@ class InputFile {
   FileStatus opened_;
 };
 
+// An exclusive lock on a file (made when missing), held while the object lives and let go by
+// the system when the process ends, however it ends, so that a killed holder leaves no lock
+// behind. A second holder, in this process or another, is refused at once, never kept waiting.
+class FileLock {
+ public:
+  // The lock, or nullptr when someone else holds it; throws FileError when the file cannot be
+  // opened or made.
+  static std::unique_ptr<FileLock> TryAcquire(const std::string& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  explicit FileLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;
+};
+
 class OutputFile {
  public:
   virtual ~OutputFile() = default;

@@ -2,6 +2,7 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -276,6 +277,23 @@ void RemoveFileQuietly(const std::string& path) noexcept {
 
 std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
   return std::make_unique<PosixOutput>(destination);
+}
+
+std::unique_ptr<FileLock> FileLock::TryAcquire(const std::string& path) {
+  // flock locks belong to the open file, so a second open in this very process is refused too.
+  const int fd = OpenLongPath(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) throw FileError(path, "open", errno);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) return nullptr;
+    throw FileError(path, "lock", error);
+  }
+  return std::unique_ptr<FileLock>(new FileLock(fd));
+}
+
+FileLock::~FileLock() {
+  close(static_cast<int>(handle_));  // and with it the lock
 }
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {

@@ -142,6 +142,25 @@ std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination) {
   return std::make_unique<WindowsOutput>(destination);
 }
 
+std::unique_ptr<FileLock> FileLock::TryAcquire(const std::string& path) {
+  const HANDLE h = CreateFileW(W(SystemPath(path)), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw FileError(path, "open", static_cast<int>(GetLastError()));
+  OVERLAPPED at{};
+  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return nullptr;
+    throw FileError(path, "lock", static_cast<int>(error));
+  }
+  return std::unique_ptr<FileLock>(new FileLock(reinterpret_cast<std::intptr_t>(h)));
+}
+
+FileLock::~FileLock() {
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));  // and with it the lock
+}
+
 InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
   if (const int injected = InjectedOpenError(path)) throw FileError(path, "open", injected);
   // Links were left out when the tree was walked; other reparse points (a cloud placeholder)

@@ -8,7 +8,9 @@ namespace crateline::upload {
 
 void BytePipe::Write(const void* data, std::size_t size) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return readerGone_ || held_ < kCapacity; });
+  const auto room = [&] { return readerGone_ || held_ < kCapacity; };
+  if (!room()) Waiting();
+  changed_.wait(lock, room);
   if (readerGone_) throw platform::FileError("the upload", "send", "the connection was closed");
   pieces_.emplace_back(static_cast<const char*>(data), size);
   held_ += size;
@@ -29,7 +31,9 @@ void BytePipe::Discard() noexcept {
 
 std::size_t BytePipe::Read(char* buffer, std::size_t size) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return held_ > 0 || ended_ || discarded_; });
+  const auto ready = [&] { return held_ > 0 || ended_ || discarded_; };
+  if (!ready()) Waiting();
+  changed_.wait(lock, ready);
   if (discarded_) throw std::runtime_error("the archive could not be made");
   std::size_t given = 0;
   while (given < size && !pieces_.empty()) {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -29,7 +30,14 @@ class BytePipe final : public platform::OutputFile {
   // The reader will take no more: the writer's next Write throws.
   void CloseReader() noexcept;
 
+  // The seam for tests: called (holding the pipe's lock: it must not call the pipe) each time a
+  // reader or a writer is about to wait, so that a test can act once one is waiting.
+  void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+
  private:
+  void Waiting() {
+    if (waitHook_) waitHook_();
+  }
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> pieces_;
@@ -38,6 +46,7 @@ class BytePipe final : public platform::OutputFile {
   bool ended_ = false;
   bool discarded_ = false;
   bool readerGone_ = false;
+  std::function<void()> waitHook_;
 };
 
 }  // namespace crateline::upload

@@ -64,6 +64,14 @@ std::size_t ReadBody(char* buffer, std::size_t size, std::size_t count, void* us
 std::size_t WriteAnswer(char* data, std::size_t size, std::size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const std::size_t n = size * count;
+  if (t.request->onAnswer) {
+    try {
+      t.request->onAnswer(data, n);
+    } catch (const std::exception&) {
+      return 0;  // nothing may unwind through libcurl: the transfer ends
+    }
+    return n;
+  }
   if (t.response->body.size() + n > kLargestAnswer) return 0;  // ends the transfer: too long
   t.response->body.append(data, n);
   return n;
@@ -125,7 +133,10 @@ Response HttpClient::Post(const Request& request, const Progress& progress) {
 
   curl_slist* headers = nullptr;
   for (const auto& header : request.headers) headers = curl_slist_append(headers, header.c_str());
-  headers = curl_slist_append(headers, "Expect:");  // no wait for a 100 Continue
+  // No wait for a 100 Continue unless the request asks for one.
+  const bool expects = std::any_of(request.headers.begin(), request.headers.end(),
+                                   [](const std::string& h) { return h.rfind("Expect:", 0) == 0; });
+  if (!expects) headers = curl_slist_append(headers, "Expect:");
   if (request.reader && request.length < 0) {
     headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
   }
@@ -183,8 +194,17 @@ Response HttpClient::Post(const Request& request, const Progress& progress) {
     transfer.bodyDone = transfer.bodyDone || response.bytesSent >= request.body.size();
   }
   response.bodySent = transfer.bodyDone && !response.readerFailed;
-  if (code == CURLE_OK) {
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+  // A status counts even when the transfer failed after it: a server that refuses a request
+  // (a login it does not take, a body too large) may answer at once and reset the connection
+  // while the body is still going out. A redirect says where to.
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  const char* location = nullptr;
+  curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+  if (location != nullptr) response.location = location;
+  if (status > 0 && !response.stopped && !response.timedOut) {
+    response.status = status;
+    response.answerCut = code != CURLE_OK;
     const char* type = nullptr;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
     if (type != nullptr) response.contentType = type;
@@ -192,7 +212,7 @@ Response HttpClient::Post(const Request& request, const Progress& progress) {
       response.secondsAfterBody =
           std::chrono::duration<double>(Clock::now() - transfer.bodyEnd).count();
     }
-    return response;
+    if (code == CURLE_OK) return response;
   }
   if (response.error.empty()) {
     response.error = response.timedOut      ? "no answer within the time allowed"

@@ -31,12 +31,18 @@ struct Request {
   std::string cookie;  // "NAME=value"
   // Seconds to wait for the answer once the whole body is sent; 0: no limit.
   double answerTimeout = 0;
+  // Takes the answer's body as it comes, instead of Response::body (which holds at most 16 MiB).
+  std::function<void(const char* data, std::size_t size)> onAnswer;
 };
 
 struct Response {
   long status = 0;  // 0: no answer
   std::string body;
   std::string contentType;
+  std::string location;  // where a redirect sends the request
+  // The answer began (`status` is its status) but the connection broke before its end: a
+  // server that answers at once and resets the connection, or an answer cut short.
+  bool answerCut = false;
   std::string error;            // why there is no answer
   std::uint64_t bytesSent = 0;  // of the body
   bool bodySent = false;        // the whole body went out

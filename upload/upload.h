@@ -1,16 +1,19 @@
 // crateline-cli upload: archives, a set of volumes, or a mail store packed on the way, sent to
 // a Zimbra mailbox one volume per request, with the server's verdict on each.
 //
-// Every volume ends in one of three ways, and the journal (journal.h) keeps the first two:
-// accepted (the server imported it, listing the entries it could not take), unknown (sent, at
-// least in part, and no verdict: a cut connection, a gateway's 504, no answer in time; the
-// import may be running and is not sent again unless asked, since Zimbra would add every
-// message twice), or refused before anything was imported (the login, the account, a
-// connection that never opened), which stops the upload and is sent again next time. An upload
-// stops at the first volume that is not accepted.
+// Every volume ends in one of three ways, and the journal (journal.h), written before its first
+// byte goes, keeps the first two: accepted (the server imported it, listing the entries it
+// could not take, which stay on the books until they go in), unknown (sent, at least in part,
+// and no verdict: a cut connection, a gateway's 504, no answer in time, a run killed while it
+// waited; the import may be running and is not sent again unless asked, since Zimbra would add
+// every message twice), or refused before anything was imported (the login, the account, a
+// connection that never opened), which stops the upload and is sent again next time; a login
+// that expired is renewed once, where it can be, and the volume sent again. An upload stops at
+// the first volume that is not accepted. One run at a time holds a journal.
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,20 @@ struct UploadOptions {
   mailbox::ReadOptions read;
   double answerTimeout = 900;  // seconds to wait for a verdict after a volume's last byte
   bool resendUnknown = false;  // send again the volumes the journal holds as unknown
+  std::string journal;         // the journal's path; empty: beside the source
+  // What a person found in the mailbox: a volume of unknown state imported, or to send again;
+  // or the messages the server refused forgotten.
+  struct Settlement {
+    enum class As { kImported, kResend, kForgetRefused } as = As::kImported;
+    std::uint32_t volume = 0;  // the journal's number of it
+  };
+  std::vector<Settlement> settle;
+};
+
+// The journal is held by another run of an upload of the same source.
+class JournalBusy : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // A mail store's volumes when none is asked for. The server must import a volume within its
@@ -57,6 +74,8 @@ struct VolumeResult {
 class UploadListener {
  public:
   virtual ~UploadListener() = default;
+  // The store's messages are being read, to know them by their bytes: `done` of `total`.
+  virtual void Reading(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
   // A volume is about to go: index from 0, `bytes` 0 when unknown (made on the way).
   virtual void VolumeStarting(std::size_t index, std::size_t count, const std::string& name,
                               std::uint64_t bytes) = 0;
@@ -64,17 +83,29 @@ class UploadListener {
   virtual void VolumeDone(const VolumeResult& result) = 0;
 };
 
+// A volume the journal holds as unknown and that was not sent again.
+struct HeldBack {
+  std::uint32_t number = 0;  // the journal's, for --settle
+  std::string name;
+  std::string why;
+};
+
 struct UploadResult {
   std::vector<VolumeResult> volumes;
-  archive::ArchiveReport packing;                // a mail store's report, as convert's
-  std::vector<archive::ReportLine> notImported;  // a message (or volume) and the server's fault
-  std::uint64_t messagesSentBefore = 0;          // a store's messages the journal had as sent
-  std::uint64_t unknownHeldBack = 0;  // volumes the journal holds as unknown, not sent again
-  std::string error;                  // why the upload stopped, when it did
-  std::string journal;                // the journal's path
-  bool stopped = false;               // by Ctrl-C
+  archive::ArchiveReport packing;  // a mail store's report, as convert's
+  // Every message the server has not imported, by this run or an earlier one (the journal's
+  // books), with its fault.
+  std::vector<archive::ReportLine> notImported;
+  std::uint64_t messagesSentBefore = 0;  // a store's messages the journal had as sent
+  std::vector<HeldBack> heldBack;        // volumes of unknown state, not sent again
+  std::vector<std::string> settled;      // what --settle did, said
+  std::string account;                   // the account, as the server names it
+  std::string error;                     // why the upload stopped, when it did
+  std::string journal;                   // the journal's path
+  bool stopped = false;                  // by Ctrl-C
 
-  // Every volume accepted (or accepted before), nothing the server could not import.
+  // Every volume accepted (or accepted before), nothing on the books the server did not import,
+  // nothing held back: everything settled.
   bool Complete() const;
 };
 

@@ -82,10 +82,10 @@ std::string Trimmed(std::string url) {
   return url;
 }
 
-// Sends one SOAP request and returns the token its answer carries; `who` names the account in
-// what is said when it fails.
-std::string AskForToken(HttpClient& http, const std::string& endpoint, const std::string& body,
-                        const std::string& token, const std::string& who) {
+// Sends one SOAP request and returns its answer; `who` names the account in what is said when
+// it fails.
+std::string Ask(HttpClient& http, const std::string& endpoint, const std::string& body,
+                const std::string& token, const std::string& who) {
   Request request;
   request.url = endpoint;
   request.headers = {"Content-Type: application/soap+xml; charset=utf-8"};
@@ -100,9 +100,16 @@ std::string AskForToken(HttpClient& http, const std::string& endpoint, const std
     throw LoginError("the server refused the login of " + who + " (HTTP " +
                      std::to_string(answer.status) + (fault.empty() ? "" : ": " + fault) + ")");
   }
-  std::string found = ElementText(answer.body, "authToken");
+  return answer.body;
+}
+
+// Sends one SOAP request and returns the token its answer carries.
+std::string AskForToken(HttpClient& http, const std::string& endpoint, const std::string& body,
+                        const std::string& token, const std::string& who) {
+  const std::string answer = Ask(http, endpoint, body, token, who);
+  std::string found = ElementText(answer, "authToken");
   if (found.empty()) {
-    const bool twoFactor = ElementText(answer.body, "twoFactorAuthRequired") == "true";
+    const bool twoFactor = ElementText(answer, "twoFactorAuthRequired") == "true";
     throw LoginError(twoFactor ? who +
                                      " logs in with a second factor, which this program cannot "
                                      "give: log in with the web client and pass its "
@@ -110,6 +117,36 @@ std::string AskForToken(HttpClient& http, const std::string& endpoint, const std
                                : "the server's answer to the login of " + who + " holds no token");
   }
   return found;
+}
+
+std::string Lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string UserToken(HttpClient& http, const std::string& url, const Credentials& credentials,
+                      const std::string& who) {
+  return AskForToken(http, Trimmed(url) + "/service/soap/",
+                     "<AuthRequest xmlns=\"urn:zimbraAccount\"><account by=\"name\">" +
+                         XmlEscaped(credentials.user) + "</account><password>" +
+                         XmlEscaped(credentials.password) + "</password></AuthRequest>",
+                     "", who);
+}
+
+// An administrator's login, then a token to act for the user, as zmmailbox -z does.
+std::string DelegatedToken(HttpClient& http, const Credentials& credentials,
+                           const std::string& who) {
+  const std::string endpoint = Trimmed(credentials.adminUrl) + "/service/admin/soap/";
+  const std::string admin = AskForToken(
+      http, endpoint,
+      "<AuthRequest xmlns=\"urn:zimbraAdmin\"><name>" + XmlEscaped(credentials.admin) +
+          "</name><password>" + XmlEscaped(credentials.password) + "</password></AuthRequest>",
+      "", "the administrator \"" + credentials.admin + "\"");
+  return AskForToken(http, endpoint,
+                     "<DelegateAuthRequest xmlns=\"urn:zimbraAdmin\" duration=\"86400\">"
+                     "<account by=\"name\">" +
+                         XmlEscaped(credentials.user) + "</account></DelegateAuthRequest>",
+                     admin, who + " (for the administrator)");
 }
 
 // Where a JSON value that starts at `from` ends (one past it), strings and nesting followed;
@@ -172,73 +209,118 @@ Fault FaultOf(const nlohmann::json& value) {
 Session Login(HttpClient& http, const std::string& url, const Credentials& credentials) {
   Session session;
   const std::string who = "\"" + credentials.user + "\"";
+  std::string token;
   switch (credentials.method) {
     case Credentials::Method::kBasic:
       session.basicUser = credentials.user;
       session.basicPassword = credentials.password;
+      session.account = Lowered(credentials.user);
       return session;
     case Credentials::Method::kToken:
-      session.cookie = "ZM_AUTH_TOKEN=" + credentials.token;
-      return session;
+      token = credentials.token;
+      break;
     case Credentials::Method::kSoap:
+      session.renewable = true;
+      token = credentials.admin.empty() ? UserToken(http, url, credentials, who)
+                                        : DelegatedToken(http, credentials, who);
       break;
   }
-  std::string token;
-  if (credentials.admin.empty()) {
-    token = AskForToken(http, Trimmed(url) + "/service/soap/",
-                        "<AuthRequest xmlns=\"urn:zimbraAccount\"><account by=\"name\">" +
-                            XmlEscaped(credentials.user) + "</account><password>" +
-                            XmlEscaped(credentials.password) + "</password></AuthRequest>",
-                        "", who);
-  } else {
-    const std::string endpoint = Trimmed(credentials.adminUrl) + "/service/admin/soap/";
-    const std::string admin = AskForToken(
-        http, endpoint,
-        "<AuthRequest xmlns=\"urn:zimbraAdmin\"><name>" + XmlEscaped(credentials.admin) +
-            "</name><password>" + XmlEscaped(credentials.password) + "</password></AuthRequest>",
-        "", "the administrator \"" + credentials.admin + "\"");
-    token = AskForToken(http, endpoint,
-                        "<DelegateAuthRequest xmlns=\"urn:zimbraAdmin\" duration=\"86400\">"
-                        "<account by=\"name\">" +
-                            XmlEscaped(credentials.user) + "</account></DelegateAuthRequest>",
-                        admin, who + " (for the administrator)");
-  }
   session.cookie = "ZM_AUTH_TOKEN=" + token;
+  // The account's own name: "ann" and "ANN@example.com" are one mailbox, and one upload.
+  const std::string info =
+      Ask(http, Trimmed(url) + "/service/soap/",
+          "<GetInfoRequest xmlns=\"urn:zimbraAccount\" sections=\"mbox\"/>", token, who);
+  session.account = Lowered(ElementText(info, "name"));
+  if (session.account.empty()) {
+    throw LoginError("the server did not say which account " + who + " is");
+  }
   return session;
 }
 
-Verdict ParseCallbackPage(const std::string& page, const std::string& callback) {
-  Verdict verdict;
-  const std::string call = callback + "(";
-  std::size_t at = page.find(call);
-  if (at == std::string::npos) return verdict;
-  at += call.size();
+CallbackPageReader::CallbackPageReader(std::string callback) : call_(std::move(callback) + "(") {}
+
+void CallbackPageReader::Feed(const char* data, std::size_t size) {
+  if (state_ == State::kDone) return;
+  buffer_.append(data, size);
+  Parse();
+}
+
+void CallbackPageReader::Parse() {
+  constexpr std::size_t kLongestFault = 1024 * 1024;
   const auto skipSpace = [&] {
-    while (at < page.size() && std::isspace(static_cast<unsigned char>(page[at])) != 0) ++at;
+    std::size_t at = 0;
+    while (at < buffer_.size() && std::isspace(static_cast<unsigned char>(buffer_[at])) != 0) ++at;
+    buffer_.erase(0, at);
   };
-  skipSpace();
-  if (at >= page.size() || (page[at] != '\'' && page[at] != '"')) return verdict;
-  const char quote = page[at++];
-  const std::size_t close = page.find(quote, at);
-  if (close == std::string::npos) return verdict;
-  verdict.result = page.substr(at, close - at);
-  verdict.found = true;
-  at = close + 1;
   for (;;) {
-    skipSpace();
-    if (at >= page.size() || page[at] != ',') break;
-    ++at;
-    skipSpace();
-    const std::size_t end = ValueEnd(page, at);
-    if (end == std::string::npos) break;
-    try {
-      verdict.faults.push_back(FaultOf(nlohmann::json::parse(page.substr(at, end - at))));
-    } catch (const nlohmann::json::exception&) {
-      verdict.faults.push_back({"", page.substr(at, std::min<std::size_t>(end - at, 500)), ""});
+    switch (state_) {
+      case State::kSeek: {
+        const std::size_t at = buffer_.find(call_);
+        if (at == std::string::npos) {
+          // Keep what may be the start of the call, cut by the read.
+          if (buffer_.size() >= call_.size()) buffer_.erase(0, buffer_.size() - call_.size() + 1);
+          return;
+        }
+        buffer_.erase(0, at + call_.size());
+        state_ = State::kResult;
+        break;
+      }
+      case State::kResult: {
+        skipSpace();
+        if (buffer_.empty()) return;
+        const char quote = buffer_[0];
+        if (quote != '\'' && quote != '"') {
+          state_ = State::kDone;
+          return;
+        }
+        const std::size_t close = buffer_.find(quote, 1);
+        if (close == std::string::npos) return;
+        verdict_.result = buffer_.substr(1, close - 1);
+        verdict_.found = true;
+        buffer_.erase(0, close + 1);
+        state_ = State::kFaults;
+        break;
+      }
+      case State::kFaults: {
+        skipSpace();
+        if (buffer_.empty()) return;
+        if (buffer_[0] != ',') {
+          state_ = State::kDone;  // the call's closing parenthesis
+          return;
+        }
+        std::size_t start = 1;
+        while (start < buffer_.size() &&
+               std::isspace(static_cast<unsigned char>(buffer_[start])) != 0) {
+          ++start;
+        }
+        const std::size_t end = ValueEnd(buffer_, start);
+        if (end == std::string::npos) {
+          if (buffer_.size() <= kLongestFault) return;  // the rest of it is still to come
+          // A fault longer than any the server writes: said as it begins, and no more read.
+          verdict_.faults.push_back({"", buffer_.substr(start, 500), ""});
+          state_ = State::kDone;
+          return;
+        }
+        try {
+          verdict_.faults.push_back(
+              FaultOf(nlohmann::json::parse(buffer_.substr(start, end - start))));
+        } catch (const nlohmann::json::exception&) {
+          verdict_.faults.push_back(
+              {"", buffer_.substr(start, std::min<std::size_t>(end - start, 500)), ""});
+        }
+        buffer_.erase(0, end);
+        break;
+      }
+      case State::kDone:
+        return;
     }
-    at = end;
   }
-  return verdict;
+}
+
+Verdict ParseCallbackPage(const std::string& page, const std::string& callback) {
+  CallbackPageReader reader(callback);
+  reader.Feed(page.data(), page.size());
+  return reader.Result();
 }
 
 std::string ImportUrl(const std::string& url, const std::string& user,

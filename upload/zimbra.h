@@ -35,14 +35,19 @@ class LoginError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// What an import request needs to be let in: a cookie, or Basic credentials.
+// What an import request needs to be let in: a cookie, or Basic credentials; and the account
+// as the server names it.
 struct Session {
   std::string cookie;
   std::string basicUser;
   std::string basicPassword;
+  std::string account;     // the account's own name, e.g. ann@example.com for "ann"
+  bool renewable = false;  // a new login can replace it (not a token the user gave)
 };
 
-// Logs in at `url` (the mail server, e.g. https://mail.example.com); throws LoginError.
+// Logs in at `url` (the mail server, e.g. https://mail.example.com); throws LoginError. With a
+// token (ours or the user's), the server is asked for the account's own name; with Basic
+// credentials, which the SOAP service does not take, it is the name as given, lower-cased.
 Session Login(HttpClient& http, const std::string& url, const Credentials& credentials);
 
 struct Fault {
@@ -57,7 +62,27 @@ struct Verdict {
   std::vector<Fault> faults;
 };
 
-// Reads the callback page the import answers with.
+// Reads the callback page the import answers with as it arrives, keeping no more of it than the
+// fault being read: a page that lists a fault for every message of a large volume is read
+// whole however long it is.
+class CallbackPageReader {
+ public:
+  explicit CallbackPageReader(std::string callback);
+  void Feed(const char* data, std::size_t size);
+  const Verdict& Result() const { return verdict_; }
+  // The page ended the call (its closing parenthesis came): nothing of the verdict is missing.
+  bool Whole() const { return state_ == State::kDone; }
+
+ private:
+  enum class State { kSeek, kResult, kFaults, kDone };
+  void Parse();
+  std::string call_;
+  std::string buffer_;
+  State state_ = State::kSeek;
+  Verdict verdict_;
+};
+
+// Reads a whole callback page.
 Verdict ParseCallbackPage(const std::string& page, const std::string& callback);
 
 // The callback name the imports use.

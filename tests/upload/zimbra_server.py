@@ -5,8 +5,10 @@ throwaway certificate, for crateline-cli upload's tests.
 It follows the contract of Zimbra's public source as far as the client can see it:
 - SOAP AuthRequest (urn:zimbraAccount) at /service/soap/ gives a token, also set as the
   ZM_AUTH_TOKEN cookie; a bad password is a 500 with a SOAP fault account.AUTH_FAILED; an
-  account with two-factor login gets no token. The admin service (/service/admin/soap/) takes
-  an admin AuthRequest and DelegateAuthRequest.
+  account with two-factor login gets no token. GetInfoRequest names the token's account. An
+  account may be named by an alias ("ann" for ann@example.com). The admin service
+  (/service/admin/soap/, below `admin_prefix` when one is set, as a separate port would be)
+  takes an admin AuthRequest and DelegateAuthRequest.
 - POST /service/home/USER/?fmt=tgz takes the ZM_AUTH_TOKEN cookie, a zauthtoken= parameter or
   HTTP Basic; otherwise 401 with a BASIC challenge. An unknown account or folder is a 404.
   The body is raw, with a length or chunked.
@@ -18,7 +20,8 @@ What it receives it checks with crateline-cli verify (our own importer's reader)
 tarfile, and keeps every message it imports, so that a test can count duplicates. A message
 with an "X-Test-Fault: CODE" header is refused with that code, as Zimbra refuses what it
 cannot take. Tests set `behaviour` to make it cut the connection, answer late or answer with a
-gateway's status.
+gateway's status, answer at once and reset the connection, pad its faults, or let every
+token expire.
 """
 import base64
 import hashlib
@@ -86,7 +89,10 @@ class ZimbraServer:
     def __init__(self, cli, workdir):
         self.cli = cli
         self.workdir = workdir
-        self.accounts = {"ann@example.com": "s3cret pass", "ben@example.com": "b3n"}
+        self.accounts = {"ann@example.com": "s3cret pass", "ben@example.com": "b3n",
+                         "cat@example.com": "a&b<c"}
+        self.aliases = {"ann": "ann@example.com"}
+        self.admin_prefix = ""
         self.two_factor = {"tom@example.com": "t0m"}
         self.admins = {"admin@example.com": "adm1n"}
         self.folders = {"", "Inbox", "Sent"}
@@ -95,8 +101,13 @@ class ZimbraServer:
         self.mailboxes = {}     # account -> list of (folder, name, sha256, mtime, unread)
         self.requests = []      # what each import request was: dict
         # Test switches: "cut" (close after this many body bytes, no answer), "delay" (seconds
-        # before answering), "status" (answer this status instead, e.g. 504), each for the
-        # import requests whose number (from 1) is in "on" (all when absent).
+        # before answering), "status" (answer this status instead, e.g. 504; "location" with a
+        # redirect), "reset" (answer this status at once, before the body, and close), each for
+        # the import requests whose number (from 1) is in "on" (all when absent);
+        # "fault_padding" (each fault's text this many characters longer), "expire_after"
+        # (every token stops working after this many import requests), "no_faults" (what
+        # X-Test-Fault refused is imported now), "cut_answer" (the verdict page cut after this
+        # many bytes).
         self.behaviour = {}
         self.on_soap = None  # called at every SOAP request (a login): a test's moment to act
         # Bumped by reset(): a request still running from before (a late answer a test gave up
@@ -126,6 +137,7 @@ class ZimbraServer:
             self.generation += 1
             self.behaviour = {}
             self.on_soap = None
+            self.admin_prefix = ""
             self.mailboxes.clear()
             self.requests.clear()
 
@@ -145,6 +157,12 @@ class ZimbraServer:
 
             def log_message(self, *args):
                 pass
+
+            def handle_expect_100(self):
+                # A server that refuses on the headers alone answers at once, with no 100.
+                if server.behaviour.get("reset") and self.path.startswith("/service/home/"):
+                    return True
+                return super().handle_expect_100()
 
             def send(self, status, body=b"", content_type="text/html; charset=utf-8",
                      headers=()):
@@ -200,7 +218,7 @@ class ZimbraServer:
                 path = urllib.parse.urlparse(self.path)
                 if path.path.rstrip("/") == "/service/soap":
                     return self.soap(admin=False)
-                if path.path.rstrip("/") == "/service/admin/soap":
+                if path.path.rstrip("/") == server.admin_prefix + "/service/admin/soap":
                     return self.soap(admin=True)
                 if path.path.startswith("/service/home/"):
                     return self.rest(path)
@@ -222,8 +240,20 @@ class ZimbraServer:
                              f'<lifetime>172800000</lifetime></{name}></soap:Body></soap:Envelope>')
                     self.send(200, reply, "text/xml; charset=utf-8",
                               [("Set-Cookie", f"ZM_AUTH_TOKEN={token}; Path=/; Secure; HttpOnly")])
+                if "<GetInfoRequest" in body and not admin:
+                    m = re.search(r"ZM_AUTH_TOKEN=([^;\s]+)", self.headers.get("Cookie", ""))
+                    token = value("authToken") or (m.group(1) if m else None)
+                    if token not in server.tokens:
+                        return fault("service.AUTH_REQUIRED", "no valid authtoken present")
+                    reply = ('<soap:Envelope xmlns:soap="http://www.w3.org/2003/05/soap-envelope">'
+                             '<soap:Body><GetInfoResponse xmlns="urn:zimbraAccount">'
+                             '<version>test</version><id>1</id>'
+                             f'<name>{html.escape(server.tokens[token])}</name>'
+                             '</GetInfoResponse></soap:Body></soap:Envelope>')
+                    return self.send(200, reply, "text/xml; charset=utf-8")
                 if "<AuthRequest" in body and not admin:
                     account, password = value("account"), value("password")
+                    account = server.aliases.get(account, account)
                     if account in server.two_factor and server.two_factor[account] == password:
                         reply = ('<soap:Envelope xmlns:soap="http://www.w3.org/2003/05/soap-envelope">'
                                  '<soap:Body><AuthResponse xmlns="urn:zimbraAccount">'
@@ -245,7 +275,7 @@ class ZimbraServer:
                 if "<DelegateAuthRequest" in body and admin:
                     if value("authToken") not in server.admin_tokens:
                         return fault("service.AUTH_REQUIRED", "no valid authtoken present")
-                    account = value("account")
+                    account = server.aliases.get(value("account"), value("account"))
                     if account not in server.accounts:
                         return fault("account.NO_SUCH_ACCOUNT", f"no such account: {account}")
                     token = "0_" + secrets.token_hex(16)
@@ -264,6 +294,7 @@ class ZimbraServer:
                 auth = self.headers.get("Authorization", "")
                 if auth.startswith("Basic "):
                     user, _, password = base64.b64decode(auth[6:]).decode().partition(":")
+                    user = server.aliases.get(user, user)
                     if server.accounts.get(user) == password:
                         return user, "basic"
                 return None, None
@@ -277,10 +308,20 @@ class ZimbraServer:
                     server.requests.append(record)
                 b = server.behaviour
                 active = "on" not in b or number in b["on"]
+                if b.get("expire_after") and number > b["expire_after"] and not b.get("expired"):
+                    b["expired"] = True
+                    server.tokens.clear()
+                if active and b.get("reset"):
+                    # Answered at once, the body unread, and the connection reset.
+                    self.send(b["reset"], "refused", headers=[("Connection", "close")])
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
                 account, how = self.who(query)
                 record["auth"] = how
                 rest = urllib.parse.unquote(path.path[len("/service/home/"):])
                 owner, _, folder = rest.partition("/")
+                owner = server.aliases.get(owner, owner)
                 folder = folder.strip("/")
                 if account is None:
                     self.read_body(spool=_Discard())
@@ -305,7 +346,9 @@ class ZimbraServer:
                     if active and b.get("delay"):
                         time.sleep(b["delay"])
                     if active and b.get("status"):
-                        return self.send(b["status"], f"<html>{b['status']} Gateway Time-out</html>")
+                        headers = [("Location", b["location"])] if b.get("location") else []
+                        return self.send(b["status"], f"<html>{b['status']} Gateway Time-out</html>",
+                                         headers=headers)
                     self.import_archive(spool.name, account, query, record)
                 finally:
                     os.unlink(spool.name)
@@ -320,9 +363,10 @@ class ZimbraServer:
                             data = tar.extractfile(member).read()
                             head = data.split(b"\r\n\r\n")[0].split(b"\n\n")[0]
                             m = re.search(rb"^X-Test-Fault: (\S+)", head, re.M)
-                            if m:
+                            if m and not server.behaviour.get("no_faults"):
+                                padding = "." * server.behaviour.get("fault_padding", 0)
                                 faults.append(js_fault(m.group(1).decode(),
-                                                       "test fault for " + member.name,
+                                                       "test fault for " + member.name + padding,
                                                        member.name))
                                 continue
                             folder = os.path.dirname(member.name)
@@ -348,7 +392,19 @@ class ZimbraServer:
                     return self.send(200) if result != "fail" else self.send(500, "formatter failure")
                 if not re.fullmatch(r"[A-Za-z0-9_.-]+", callback):
                     return self.send(400, "invalid callback")
-                self.send(200, callback_page(callback, result, faults))
+                page = callback_page(callback, result, faults).encode()
+                cut = server.behaviour.get("cut_answer")
+                if cut:
+                    self.send_response(200)
+                    self.send_header("Content-Type", "text/html; charset=utf-8")
+                    self.send_header("Content-Length", str(len(page)))
+                    self.end_headers()
+                    self.wfile.write(page[:cut])
+                    self.wfile.flush()
+                    self.close_connection = True
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    return
+                self.send(200, page)
 
         return Handler
 
