@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <cstdlib>
 
@@ -18,19 +18,24 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-class SystemDesktop final : public Desktop {
+QWidget* Widget(window::OwnerHandle owner) {
+  return static_cast<QWidget*>(owner.window);
+}
+
+class SystemDesktop final : public window::Desktop {
  public:
-  BoxAnswer ShowMessage(QWidget* owner, const MessageBox& box) override {
-    const auto dialog = MakeMessageBox(owner, box);
+  window::BoxAnswer ShowMessage(window::OwnerHandle owner, const window::MessageBox& box) override {
+    const auto dialog = MakeMessageBox(Widget(owner), box);
     const int answer = dialog->exec();
-    if (box.buttons == BoxButtons::kYesNo) {
-      return answer == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
+    if (box.buttons == window::BoxButtons::kYesNo) {
+      return answer == QMessageBox::Yes ? window::BoxAnswer::kYes : window::BoxAnswer::kNo;
     }
-    return BoxAnswer::kOk;
+    return window::BoxAnswer::kOk;
   }
 
-  std::optional<std::string> AskSaveFile(QWidget* owner, const SaveRequest& request) override {
-    const auto dialog = MakeSaveDialog(owner, request);
+  std::optional<std::string> AskSaveFile(window::OwnerHandle owner,
+                                         const window::SaveRequest& request) override {
+    const auto dialog = MakeSaveDialog(Widget(owner), request);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
       return std::nullopt;
     }
@@ -39,22 +44,15 @@ class SystemDesktop final : public Desktop {
     return QDir::toNativeSeparators(chosen).toStdString();
   }
 
-  std::string ChooseFolder(QWidget* owner, const std::string& title) override {
-    return shell::ChooseFolder(owner != nullptr ? static_cast<std::uintptr_t>(owner->winId()) : 0,
-                               title);
+  std::string ChooseFolder(window::OwnerHandle owner, const std::string& title) override {
+    QWidget* widget = Widget(owner);
+    return shell::ChooseFolder(widget != nullptr ? static_cast<std::uintptr_t>(widget->winId()) : 0,
+                               title, shell::Choice::kFolderOrFile);
   }
 
   void ShellOpen(const std::string& target) override { shell::ShellOpen(target); }
 
   std::tm LocalNow() override { return util::LocalNow(); }
-
-  void SetWaitPointer(bool waiting) override {
-    if (waiting) {
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-      QApplication::restoreOverrideCursor();
-    }
-  }
 
   void InitCommonControls() override {
     // Qt draws its own controls; on Windows the manifest binds the themed common controls.
@@ -65,15 +63,15 @@ class SystemDesktop final : public Desktop {
 
 }  // namespace
 
-std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBox& box) {
+std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const window::MessageBox& box) {
   auto dialog = std::make_unique<QMessageBox>(owner);
   dialog->setWindowTitle(Q(box.title));
   dialog->setTextFormat(Qt::PlainText);  // a path with "<" is no markup
   dialog->setText(Q(box.text));
-  dialog->setIcon(box.icon == BoxIcon::kInformation ? QMessageBox::Information
-                  : box.icon == BoxIcon::kQuestion  ? QMessageBox::Question
-                                                    : QMessageBox::NoIcon);
-  if (box.buttons == BoxButtons::kYesNo) {
+  dialog->setIcon(box.icon == window::BoxIcon::kInformation ? QMessageBox::Information
+                  : box.icon == window::BoxIcon::kQuestion  ? QMessageBox::Question
+                                                            : QMessageBox::NoIcon);
+  if (box.buttons == window::BoxButtons::kYesNo) {
     dialog->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     dialog->setDefaultButton(QMessageBox::Yes);
   } else {
@@ -82,7 +80,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* owner, const MessageBox& bo
   return dialog;
 }
 
-std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const SaveRequest& request) {
+std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const window::SaveRequest& request) {
   auto dialog = std::make_unique<QFileDialog>(owner);
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setFileMode(QFileDialog::AnyFile);
@@ -93,13 +91,38 @@ std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* owner, const SaveRequest& r
   return dialog;
 }
 
-std::unique_ptr<Desktop> MakeSystemDesktop() {
+SourceDialog::SourceDialog(QWidget* owner, const QString& title) : QFileDialog(owner, title) {
+  // Qt's own dialog: a system one cannot be told to take a file in a folder dialog.
+  setOption(QFileDialog::DontUseNativeDialog);
+  setFileMode(QFileDialog::Directory);
+  setOption(QFileDialog::ShowDirsOnly, false);
+}
+
+void SourceDialog::accept() {
+  const QStringList selected = selectedFiles();
+  const QFileInfo first(selected.isEmpty() ? QString() : selected.front());
+  if (first.isFile()) {
+    // A folder dialog takes no file of itself: a mail-store file is taken here.
+    chosen_ = first.absoluteFilePath();
+    done(QDialog::Accepted);
+    return;
+  }
+  QFileDialog::accept();
+  if (result() == QDialog::Accepted && !selectedFiles().isEmpty())
+    chosen_ = selectedFiles().front();
+}
+
+std::unique_ptr<window::Desktop> MakeSystemDesktop() {
 #ifndef _WIN32
   // This system's shell has no folder dialog: lend it Qt's.
-  shell::SetFolderPicker([](std::uintptr_t, const std::string& title) {
-    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), Q(title), QString(),
-                                             QFileDialog::ShowDirsOnly)
-        .toStdString();
+  shell::SetFolderPicker([](std::uintptr_t, const std::string& title, shell::Choice choice) {
+    if (choice == shell::Choice::kFolder) {
+      return QFileDialog::getExistingDirectory(QApplication::activeWindow(), Q(title), QString(),
+                                               QFileDialog::ShowDirsOnly)
+          .toStdString();
+    }
+    SourceDialog dialog(QApplication::activeWindow(), Q(title));
+    return dialog.exec() == QDialog::Accepted ? dialog.Chosen().toStdString() : std::string();
   });  // Qt gives '/' on every system, which is this system's separator here
 #endif
   return std::make_unique<SystemDesktop>();

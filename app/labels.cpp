@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QStyle>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <cmath>
 
 namespace crateline::app {
 
@@ -42,19 +44,21 @@ void SetLabelText(QLabel* label, const std::string& mnemonicText) {
   }
 }
 
-std::string LiteralText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    out += c;
-    if (c == '&') out += '&';
-  }
-  return out;
-}
-
 QString ShownText(const QLabel* label) {
   if (label->textFormat() != Qt::RichText) return label->text();
   QTextDocument document;
   document.setHtml(label->text());
+  return document.toPlainText();
+}
+
+QString PlainToolTip(const QString& text) {
+  return "<p style=\"white-space:pre-wrap\">" + text.toHtmlEscaped() + "</p>";
+}
+
+QString ShownToolTip(const QString& toolTip) {
+  if (!Qt::mightBeRichText(toolTip)) return toolTip;
+  QTextDocument document;
+  document.setHtml(toolTip);
   return document.toPlainText();
 }
 
@@ -71,16 +75,34 @@ int PathLabel::Flags() const {
   return static_cast<int>(Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere);
 }
 
-// The longest text of the form head + "…" + tail, or the whole path, that fills no more lines
-// than the label has room for.
+namespace {
+
+// The height of `text` laid out in `width`, wrapping anywhere: each line as tall as the fonts it
+// is drawn with.
+int LaidOutHeight(const QString& text, const QFont& font, int width) {
+  QTextLayout layout(text, font);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAnywhere);
+  layout.setTextOption(option);
+  qreal height = 0;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    line.setPosition({0, height});
+    height += line.height();
+  }
+  layout.endLayout();
+  return static_cast<int>(std::ceil(height));
+}
+
+}  // namespace
+
+// The longest text of the form head + "…" + tail, or the whole path, whose whole lines fit the
+// label.
 void PathLabel::Fit() {
-  const QFontMetrics metrics(font());
-  const int lines = std::max(1, height() / std::max(1, metrics.lineSpacing()));
-  const int room = lines * metrics.lineSpacing();
-  const QRect box(0, 0, std::max(1, width()), 1 << 20);
-  const auto fits = [&](const QString& text) {
-    return metrics.boundingRect(box, Flags(), text).height() <= room;
-  };
+  const int width = std::max(1, contentsRect().width());
+  const int room = std::max(1, contentsRect().height());
+  const auto fits = [&](const QString& text) { return LaidOutHeight(text, font(), width) <= room; };
   QString shown = path_;
   if (!fits(shown)) {
     const QString ellipsis(QChar(0x2026));
@@ -93,7 +115,7 @@ void PathLabel::Fit() {
     shown = path_.left(low - low / 2) + ellipsis + path_.right(low / 2);
   }
   setText(shown);
-  setToolTip(shown == path_ ? QString() : path_);
+  setToolTip(shown == path_ ? QString() : PlainToolTip(path_));
 }
 
 void PathLabel::paintEvent(QPaintEvent*) {

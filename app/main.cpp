@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  QApplication::setApplicationName(crateline::app::kAppTitle);
+  QApplication::setApplicationName(crateline::window::kAppTitle);
   // SIGTERM, SIGHUP, Ctrl-C end the program as closing the window does: at once, and through
   // the normal end, which removes the temporary file of an archive being written. The timer
   // fires inside a conversion too, whose events are pumped.
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   });
   watch.start(100);
   const auto desktop = crateline::app::MakeSystemDesktop();
-  crateline::app::FrmStep1 window(*desktop);
+  crateline::app::MainWindow window(*desktop);
   window.show();
   return QApplication::exec();
 }

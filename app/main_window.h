@@ -1,30 +1,24 @@
-// frmStep1, the program's one window: choose a source folder, count its messages, convert them
-// into a .tgz for Zimbra, open the folder of the result or the product guide.
+// The window drawn with Qt: the controls the layout (window/layout.h) describes, carrying out
+// what the window's logic (window/main_window.h) asks through the View interface, and handing
+// it every click, the Enter key and the closing of the window. It decides nothing itself.
 //
-// Every handler carries the name the program's design gives it, and every control its name as
-// object name too. Everything outside the window goes through the Desktop interface.
+// On a screen too small for it (a high scale factor on a small display) the window keeps its
+// title bar on the screen and lets the user scroll to the controls it cannot show.
 #pragma once
 
 #include <QLabel>
 #include <QWidget>
-#include <cstdint>
+#include <array>
 #include <functional>
 #include <memory>
-#include <string>
 
-#include "app/desktop.h"
-#include "app/labels.h"
-#include "archive/archive.h"
+#include "window/desktop.h"
+#include "window/main_window.h"
+#include "window/view.h"
 
-class QFrame;
-class QGroupBox;
-class QProgressBar;
-class QPushButton;
+class QScrollArea;
 
 namespace crateline::app {
-
-inline constexpr const char* kAppTitle = "Brakmoor Crateline";
-inline constexpr const char* kGuideAddress = "http://www.brakmoor.com/crateline/guide.html";
 
 // A label that acts as a link: a pointing hand over it, a click on it.
 class LinkLabel : public QLabel {
@@ -36,93 +30,46 @@ class LinkLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
-class FrmStep1 : public QWidget, public archive::TarArchiveListener {
+class MainWindow final : public QWidget, public window::View {
  public:
-  explicit FrmStep1(Desktop& desktop, QWidget* parent = nullptr);
-  ~FrmStep1() override;
+  explicit MainWindow(window::Desktop& desktop, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // Lifecycle and commands.
-  void Form_Initialize();
-  void Form_Load();
-  void Form_Unload();
-  void cmdEnd_Click();
-  void CmdAddFolder_Click();
-  bool IfFolderEmpty(const std::string& MyPath);
-  void CmdConvertTGZ_Click();
-  void CmdStop_Click();
-  void myTar_PercentDone(int percent, bool& abort);
-  void myTar_ProgressInfo(const std::string& Name, const std::string& value);
-  void CmdHelp_Click();
-  void Label4_Click();
-  void CmdOpen_Click();
+  window::FrmStep1& Logic() { return *logic_; }
+  QWidget* Widget(window::Control control) const;
+  // The area the controls are laid out in, 705 × 475 as designed.
+  QWidget* Client() const { return client_; }
 
-  // State other parts of the window read.
-  std::string SourcePath;
-  std::string DestinationPath;
-  std::string TimeStamp;
-  std::string ScanFolder;
-  std::string ScanPattern;
-  bool StopRequested = false;
-  std::int32_t MessageCounter = 0;
-  std::int32_t FolderCounter = 0;
-  std::int32_t MessageCount = 0;
-  std::unique_ptr<archive::TarArchive> myTar;
-
-  // The controls.
-  QFrame* Shape2;
-  QLabel* lblTitle;
-  QLabel* lblCopyright;
-  QLabel* Label3;
-  QFrame* Shape3;
-  QLabel* Image2;
-  QLabel* Label2;
-  QPushButton* CmdAddFolder;
-  QLabel* Image1;
-  LinkLabel* Label4;
-  QLabel* Label5;
-  PathLabel* LblSource;
-  QLabel* LblCount;
-  QGroupBox* Frame1;
-  QLabel* Label8;
-  PathLabel* LblTarFile;
-  QLabel* Label1;
-  QProgressBar* ProgressBar_tgz;
-  QLabel* Label6;
-  PathLabel* LblDestination;
-  QPushButton* CmdOpen;
-  QPushButton* CmdConvertTGZ;
-  QPushButton* CmdStop;
-  QFrame* Shape1;
-  QWidget* Picture3;
-  QPushButton* CmdHelp;
-  QPushButton* cmdEnd;
-  QPushButton* cmdAdd;
-  QPushButton* cmdClear1;
+  // View.
+  window::OwnerHandle Owner() const override;
+  void SetText(window::Control control, const std::string& mnemonicText) override;
+  void SetEnabled(window::Control control, bool enabled) override;
+  void SetVisible(window::Control control, bool visible) override;
+  void SetProgressRange(int minimum, int maximum) override;
+  void SetProgress(int value) override;
+  void SetFocus(window::Control control) override;
+  void SetBusyPointer(bool busy) override;
+  void Hide() override;
 
  protected:
   void closeEvent(class QCloseEvent* event) override;
+  void showEvent(class QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void PercentDone(int percent, bool& abort) override { myTar_PercentDone(percent, abort); }
-  void ProgressInfo(const std::string& name, const std::string& value) override {
-    myTar_ProgressInfo(name, value);
-  }
   void Build();
-  void EndRun();
-  // Locks the buttons that start work while a scan or a run is under way; the keyboard focus
-  // waits on the window meanwhile (not on "Exit", where Qt would move it), and comes back to
-  // `focusAfter` when they are unlocked.
-  void Lock();
-  void Unlock(QWidget* focusAfter);
-  // After a failure: why, as the writer knows it, and where the report went.
-  void ExplainFailure(const std::string& reportPath);
-  std::string WriteReport();
-  BoxAnswer Box(const std::string& text, const std::string& title, BoxIcon icon,
-                BoxButtons buttons = BoxButtons::kOk);
+  QWidget* Make(const window::ControlSpec& spec, QWidget* parent);
+  void Connect();
+  // Places the window on its screen (window::PlaceWindow), with the frame around it as far as
+  // it is known.
+  void Place();
 
-  Desktop& desktop_;
-  bool busy_ = false;  // a scan or a run is under way
+  QScrollArea* scroll_ = nullptr;
+  QWidget* client_ = nullptr;
+  std::array<QWidget*, 64> widgets_{};
+  bool busyPointer_ = false;
+  bool placedShown_ = false;
+  std::unique_ptr<window::FrmStep1> logic_;
 };
 
 }  // namespace crateline::app

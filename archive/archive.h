@@ -1,12 +1,11 @@
-// TarArchive: writes a mail store's messages as one gzip-compressed GNU tar that Zimbra's
-// "Import" takes as the user's mail, folder by folder.
+// The archive writer: a mail store's messages as one gzip-compressed GNU tar (or a set of
+// volumes) that Zimbra's "Import" takes as the user's mail, folder by folder.
 //
-// Use: AddDirectoryTree(source), then WriteCompressedArchive(file); each returns 1 on success
-// (LastError() says why not). AddDirectoryTree reads the store (mailbox/) and plans the archive:
-// the Zimbra folder of every message, repaired and merged as Zimbra would find it, and what is
-// left out and why. While either call runs, the listener hears ProgressInfo (and, writing,
-// PercentDone) on the calling thread, at least ten times a second; its handlers may pump
-// window events, may set `abort`, and may end the program (no file is left then either).
+// Use: Read(source), which reads the store (mailbox/) and plans the archive: the Zimbra folder
+// of every message, repaired and merged as Zimbra would find it, and what is left out and why;
+// then Write(file). Both throw on failure (below). While either runs, the progress listener
+// hears from it on the calling thread, at least ten times a second; its handlers may pump
+// window events, may call Cancel(), and may end the program (no file is left then either).
 //
 // Only messages go in, stored with a lower-case ".eml". Each entry's time is the message's Date
 // (else its newest Received date, else the file's time); its mode is 0644, or 0444 when the
@@ -32,11 +31,16 @@
 
 namespace crateline::archive {
 
-class TarArchiveListener {
+// What a run tells as it goes; every call is optional.
+class ArchiveProgress {
  public:
-  virtual ~TarArchiveListener() = default;
-  virtual void PercentDone(int percent, bool& abort) = 0;
-  virtual void ProgressInfo(const std::string& name, const std::string& value) = 0;
+  virtual ~ArchiveProgress() = default;
+  // The store is being read: the folder or file at hand, and the messages found so far.
+  virtual void Listing(const std::string& /*where*/, std::size_t /*messages*/) {}
+  // A message is being written: what names it in the report.
+  virtual void Writing(const std::string& /*message*/) {}
+  // The share of the write done, 0 to 100; 100 only when the archive is complete.
+  virtual void Percent(int /*percent*/) {}
 };
 
 // A line of the report: what (a path, or PATH:OFFSET for a message inside a file) and why.
@@ -136,53 +140,62 @@ std::string WriteReportBeside(const std::string& archivePath, const std::string&
 std::vector<std::string> ReadReportedMessages(const std::string& archivePath);
 
 // The archive file cannot be created at all (no such folder, no right to write there): raised
-// by WriteCompressedArchive before any message is read, instead of a result of 0.
+// by Write before any message is read.
 class OutputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class TarArchive {
+// The run was stopped (Cancel(), or a signal to end the program); nothing was put in place.
+class Stopped : public std::runtime_error {
+ public:
+  Stopped() : std::runtime_error("the conversion was stopped; no archive was written") {}
+};
+
+// How a store is read and its archive written.
+struct PackOptions {
+  std::string format =
+      {};  // the store format to read ("eml", ...); empty: the one that bids highest
+  mailbox::ReadOptions read = {};  // an mbox file's folder, a profile's account, Gmail's labels
+  CompressionLevel level = CompressionLevel::kDefault;
+  int threads = 0;               // 0: one per processor
+  std::uint64_t volumeSize = 0;  // cut into volumes of at most this many bytes; 0: one archive
+};
+
+class ArchiveWriter {
  public:
   using OutputFactory =
       std::function<std::unique_ptr<platform::OutputFile>(const std::string& destination)>;
 
-  explicit TarArchive(TarArchiveListener* listener = nullptr);
-  ~TarArchive();
+  explicit ArchiveWriter(PackOptions options = {}, ArchiveProgress* progress = nullptr);
+  ~ArchiveWriter();
 
-  std::string OutputFormat = "gnu";  // the only format written
-
-  std::int32_t AddDirectoryTree(const std::string& path);
+  // Reads the store at `source` (a folder or a mail file) and plans its archive. Throws
+  // mailbox::SourceError when it cannot be read at all, Stopped.
+  void Read(const std::string& source);
   // Writes the archive at `path`; cut into volumes (VolumePath) when a volume size is set, all
-  // of them put in place only when the last is complete.
-  std::int32_t WriteCompressedArchive(const std::string& path);
+  // of them put in place only when the last is complete. Throws OutputError, Stopped, and
+  // std::runtime_error for a write that failed (none of the messages could be read, a full
+  // disk, the source gone); nothing is put in place then.
+  void Write(const std::string& path);
   // Writes volume `index` alone into `out`, without committing it (an upload sends it as it is
   // made), as the volume `name`; the report gathers what the volumes written since the first
-  // (index 0) found.
-  std::int32_t WriteVolume(std::size_t index, platform::OutputFile& out, const std::string& name);
+  // (index 0) found. Throws as Write does.
+  void WriteVolume(std::size_t index, platform::OutputFile& out, const std::string& name);
   // The messages (Plan().messages) the last volume written holds: those of its plan that could
   // be read.
   const std::vector<std::size_t>& LastVolumeWritten() const { return lastWritten_; }
 
-  const std::string& LastError() const { return lastError_; }
   const ArchiveReport& Report() const { return report_; }
   const archive::Plan& Plan() const { return plan_; }
+  const PackOptions& Options() const { return options_; }
 
-  void SetCompressionLevel(CompressionLevel level) { level_ = level; }
-  void SetThreads(int threads) { threads_ = threads; }
-  // Cuts the archive into volumes of at most this many bytes (volumes.h); 0, the default,
-  // writes one archive.
-  void SetVolumeSize(std::uint64_t bytes);
   // Leaves out of the plan the messages `drop` names (an upload's, sent before), and cuts the
   // volumes again; returns how many it left out.
   std::size_t DropMessages(const std::function<bool(const PlannedMessage&)>& drop);
   // The volumes the plan's messages go in: one when no size is set.
   const std::vector<Volume>& Volumes() const { return volumes_; }
-  // The store format to read ("eml", ...); empty: the one that bids highest.
-  void SetSourceFormat(std::string format) { format_ = std::move(format); }
-  // How the store is read (an mbox file's folder, a profile's account, Gmail's labels).
-  void SetReadOptions(mailbox::ReadOptions options) { readOptions_ = std::move(options); }
-  // Stops the write in progress from another thread, like `abort`.
+  // Stops the run in progress, from a progress handler or another thread.
   void Cancel() { cancelled_.store(true); }
   // Where the archive's bytes go (tests: a sink that fails); by default an atomic file.
   void SetOutputFactory(OutputFactory factory) { outputFactory_ = std::move(factory); }
@@ -191,18 +204,13 @@ class TarArchive {
   class Writer;
   void ResetReport();
   void WriteOne(std::size_t index, platform::OutputFile& out, const std::string& name);
-  TarArchiveListener* listener_;
+  PackOptions options_;
+  ArchiveProgress* progress_;
   archive::Plan plan_;
   std::vector<Volume> volumes_;
-  std::uint64_t volumeSize_ = 0;
   std::vector<std::uint64_t> written_;    // messages written, by plan folder
   std::vector<std::size_t> lastWritten_;  // the messages of the last volume written
   ArchiveReport report_;
-  std::string lastError_;
-  std::string format_;
-  mailbox::ReadOptions readOptions_;
-  CompressionLevel level_ = CompressionLevel::kDefault;
-  int threads_ = 0;  // 0: one per processor
   std::atomic<bool> cancelled_{false};
   OutputFactory outputFactory_;
 };

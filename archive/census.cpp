@@ -8,14 +8,13 @@
 #include "mailbox/content.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::archive {
 namespace {
 
 constexpr std::size_t kRead = 1 << 20;
 constexpr std::size_t kLongestPiece = 64 * 1024;  // longer lines come in pieces
-constexpr std::uint32_t kAttrDevice = 0x40;
 
 // A file's lines as they come, each with its line end; a line longer than kLongestPiece comes
 // in pieces.
@@ -171,12 +170,13 @@ class Taker {
   void Take(const std::string& place) {
     std::string path = place;
     while (path.size() > 1 && path.back() == scan::kSeparator) path.pop_back();
-    const std::uint32_t attributes = scan::GetEntryAttributes(path);
-    if (attributes == platform::kInvalidFileAttributes) {
-      census_.unreadable.push_back(path + ": " + platform::GetApiErrorText(platform::LastApiError));
+    std::string why;
+    const scan::EntryKind kind = scan::KindAt(path, &why);
+    if (kind == scan::EntryKind::kNone) {
+      census_.unreadable.push_back(path + ": " + why);
       return;
     }
-    if ((attributes & platform::kAttrDirectory) == 0) {
+    if (kind == scan::EntryKind::kFile) {
       const auto slash = path.find_last_of(scan::kSeparator);
       Examine(path, slash == std::string::npos ? path : path.substr(slash + 1));
       return;
@@ -191,32 +191,20 @@ class Taker {
 
  private:
   void List(const std::string& folder, std::vector<std::string>& folders) {
-    scan::SearchRecord record;
-    const platform::SearchHandle handle = scan::FindFirstEntry(folder + "*", record);
-    if (handle == platform::kInvalidHandle || handle == 0) {
-      if (record.Failed) {
-        census_.unreadable.push_back(folder + ": " + platform::GetApiErrorText(record.ErrorCode));
-      }
-      return;
-    }
-    do {
-      const std::string& name = record.EntryName;
-      if (name == "." || name == "..") continue;
-      const std::string path = folder + name;
-      const bool isFolder = (record.Attributes & platform::kAttrDirectory) != 0;
+    scan::FolderListing listing(folder);
+    while (listing.Next()) {
+      const std::string& name = listing.Name();
+      const std::string path = listing.Path();
       const bool mailName = mailbox::HasEmlSuffix(name) || mailbox::HasEmlxSuffix(name);
-      if (scan::IsLink(record.Attributes, record.ReparseTag) ||
-          (record.Attributes & kAttrDevice) != 0) {
-        if (isFolder || mailName) census_.unfollowed.push_back(path);
-      } else if (isFolder) {
+      if (listing.IsLink() || listing.IsDevice()) {
+        if (listing.IsFolder() || mailName) census_.unfollowed.push_back(path);
+      } else if (listing.IsFolder()) {
         folders.push_back(path + scan::kSeparator);
       } else {
         Examine(path, name);
       }
-    } while (scan::FindNextEntry(record));
-    if (record.Failed) {
-      census_.unreadable.push_back(folder + ": " + platform::GetApiErrorText(record.ErrorCode));
     }
+    if (listing.Failed()) census_.unreadable.push_back(folder + ": " + listing.Error());
   }
 
   void Examine(const std::string& path, const std::string& name) {

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <new>
 #include <ostream>
 
@@ -11,6 +12,12 @@
 #include "platform/termination.h"
 
 namespace crateline::cli {
+
+int StoppedStatus() {
+  const int signal = platform::TerminationSignal();
+  return signal == 0 || signal == SIGINT ? kExitInterrupted : 128 + signal;
+}
+
 namespace {
 constexpr const char* kVersion = "3.0";
 constexpr const char* kTitle = "Brakmoor Crateline";
@@ -62,8 +69,9 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   std::string scanLabels, convertLabels, verifyLabels;
   CLI::App* scan = app.add_subcommand(
       "scan",
-      "Count the messages of SOURCE, and the folders that hold them, as convert would archive "
-      "them; with --from eml, the .eml files (any case) and every folder, as the window does.");
+      "Count the messages of SOURCE that convert would archive, and the folders Zimbra will make "
+      "for them, as the window does; with --from eml, the .eml files (any case) and every "
+      "folder.");
   scan->add_option("SOURCE", scanOptions.folder, "The folder or mailbox file to scan")->required();
   scan->add_flag("--list", scanOptions.list,
                  "Print the queue: one KEY<TAB>PATH a line (PATH:OFFSET inside an mbox file)");

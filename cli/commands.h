@@ -21,9 +21,12 @@ struct ScanOptions {
   SourceOptions source;
 };
 
-// Reads a source as convert does and prints "N Messages & M Folder(s) Queued for Conversion.",
-// the stores it found and what it passed over; with --from eml, scans a folder of .eml files
-// exactly as the window does.
+// The exit status of a run that a signal (or Ctrl-C) stopped.
+int StoppedStatus();
+
+// Reads a source as convert does and prints "N Messages & M Folder(s) Queued for Conversion."
+// as the window counts them, the stores it found and what it passed over; with --from eml,
+// counts the files named *.eml and every folder below.
 int RunScan(const ScanOptions& options, Streams streams);
 
 struct ConvertOptions {

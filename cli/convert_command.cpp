@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "cli/commands.h"
+#include "job/conversion.h"
 #include "platform/processor_time.h"
 #include "platform/termination.h"
 #include "util/time_stamp.h"
@@ -48,7 +48,7 @@ std::string Duration(double seconds) {
 }
 
 // Draws progress: a bar redrawn in place on a terminal, a line every tenth otherwise.
-class ProgressListener final : public archive::TarArchiveListener {
+class ProgressListener final : public archive::ArchiveProgress {
  public:
   explicit ProgressListener(Streams streams) : streams_(streams) {}
 
@@ -59,12 +59,11 @@ class ProgressListener final : public archive::TarArchiveListener {
     writing_ = true;
   }
 
-  void PercentDone(int percent, bool& /*abort*/) override {
+  void Percent(int percent) override {
     percent_ = percent;
     Draw();
   }
-  void ProgressInfo(const std::string&, const std::string& value) override {
-    if (!writing_) return;  // the listing of the store: too quick to draw
+  void Writing(const std::string& value) override {
     if (value != current_) {
       current_ = value;
       ++messages_;
@@ -135,92 +134,38 @@ void PrintHowToImport(const std::string& archive, std::ostream& out) {
       << SafeText(archive) << "'\n";
 }
 
-// The exit status of a run that a signal stopped.
-int StoppedStatus() {
-  const int signal = platform::TerminationSignal();
-  return signal == 0 || signal == SIGINT ? kExitInterrupted : 128 + signal;
-}
-
-bool Exists(const std::string& path) {
-  std::error_code ignored;
-  return fs::exists(fs::symlink_status(util::PathFromUtf8(path), ignored));
-}
-
-// The volumes of an earlier set named like destination ("mail-part01.tgz", ... for "mail.tgz").
-std::vector<std::string> ExistingVolumes(const std::string& destination) {
-  std::vector<std::string> found;
-  std::error_code error;
-  const fs::path path = util::PathFromUtf8(destination);
-  for (const auto& entry : fs::directory_iterator(path.parent_path(), error)) {
-    const std::string candidate = util::Utf8FromPath(entry.path());
-    if (candidate != destination && archive::SetPathOf(candidate) == destination) {
-      found.push_back(candidate);
-    }
-  }
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
 // The checks of -o before any work: a .tgz, outside the source, not replacing without --force.
-bool CheckDestination(const ConvertOptions& options, const std::string& folder,
+bool CheckDestination(const job::Conversion& conversion, const ConvertOptions& options,
                       const std::string& destination, std::ostream& err) {
-  if (!destination.ends_with(".tgz")) {
-    std::string hint = destination;
-    const auto dot = hint.rfind('.');
-    const auto slash = hint.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) hint.resize(dot);
-    err << "crateline-cli: the archive must be a .tgz file (Zimbra's Import takes no other "
-           "suffix); for example -o \""
-        << SafeText(hint) << ".tgz\"\n";
-    return false;
-  }
-  if (util::PathIsInside(destination, folder)) {
-    err << "crateline-cli: \"" << SafeText(destination)
-        << "\" is inside what is being converted, \"" << SafeText(folder)
-        << "\"; write the archive somewhere else, so that nothing in the source is changed\n";
-    return false;
-  }
-  if (options.dryRun || options.force) return true;
-  std::vector<std::string> taken = {archive::ReportPathFor(destination)};
-  if (options.volumeSize.empty()) {
-    taken.push_back(destination);
-  } else {
-    for (const auto& volume : ExistingVolumes(destination)) taken.push_back(volume);
-  }
-  for (const std::string& path : taken) {
-    if (Exists(path)) {
-      err << "crateline-cli: \"" << SafeText(path)
-          << "\" already exists; use --force to replace it\n";
+  const job::DestinationCheck check =
+      conversion.Check(destination, options.dryRun || options.force);
+  switch (check.problem) {
+    case job::DestinationProblem::kNone:
+      return true;
+    case job::DestinationProblem::kNotTgz: {
+      std::string hint = destination;
+      const auto dot = hint.rfind('.');
+      const auto slash = hint.find_last_of("/\\");
+      if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) hint.resize(dot);
+      err << "crateline-cli: the archive must be a .tgz file (Zimbra's Import takes no other "
+             "suffix); for example -o \""
+          << SafeText(hint) << ".tgz\"\n";
       return false;
     }
+    case job::DestinationProblem::kInsideSource:
+      err << "crateline-cli: \"" << SafeText(destination)
+          << "\" is inside what is being converted, \"" << SafeText(conversion.Source())
+          << "\"; write the archive somewhere else, so that nothing in the source is changed\n";
+      return false;
+    case job::DestinationProblem::kExists:
+      err << "crateline-cli: \"" << SafeText(check.path)
+          << "\" already exists; use --force to replace it\n";
+      return false;
   }
-  return true;
+  return false;
 }
 
-// The files a successful run wrote: the archive, or its volumes.
-std::vector<std::string> WrittenFiles(const archive::ArchiveReport& report,
-                                      const std::string& destination) {
-  if (report.volumes.empty()) return {destination};
-  std::vector<std::string> files;
-  for (const auto& volume : report.volumes) files.push_back(volume.path);
-  return files;
-}
-
-// Volumes an earlier, larger set left beyond this one's: they would be taken for part of it.
-void RemoveStaleVolumes(const archive::ArchiveReport& report, const std::string& destination,
-                        std::ostream& err) {
-  const auto written = WrittenFiles(report, destination);
-  for (const auto& old : ExistingVolumes(destination)) {
-    if (std::find(written.begin(), written.end(), old) != written.end()) continue;
-    std::error_code error;
-    if (!fs::remove(util::PathFromUtf8(old), error)) {
-      err << "crateline-cli: \"" << SafeText(old)
-          << "\", a volume of an earlier set, could not be removed: " << error.message() << "\n";
-    }
-  }
-}
-
-void PrintVolumePlan(const archive::TarArchive& writer, const std::string& destination,
+void PrintVolumePlan(const archive::ArchiveWriter& writer, const std::string& destination,
                      std::ostream& out) {
   const auto& volumes = writer.Volumes();
   out << "Volumes (" << volumes.size() << "):\n";
@@ -266,20 +211,19 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
       return kExitUsage;
     }
   }
-  if (!CheckDestination(options, folder, destination, streams.err)) return kExitUsage;
+  ProgressListener progress(streams);
+  archive::PackOptions pack{options.source.format, options.source.read, level, options.threads,
+                            volumeSize};
+  job::Conversion conversion(folder, std::move(pack), &progress);
+  if (!CheckDestination(conversion, options, destination, streams.err)) return kExitUsage;
 
   const auto started = Clock::now();
-  ProgressListener progress(streams);
-  archive::TarArchive writer(&progress);
-  writer.SetCompressionLevel(level);
-  writer.SetThreads(options.threads);
-  writer.SetSourceFormat(options.source.format);
-  writer.SetReadOptions(options.source.read);
-  writer.SetVolumeSize(volumeSize);
-  if (writer.AddDirectoryTree(folder) != 1) {
-    streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
-    return platform::TerminationRequested() ? StoppedStatus() : kExitUsage;
+  const job::Result read = conversion.Read();
+  if (!read.Ok()) {
+    streams.err << "crateline-cli: " << SafeText(read.error) << "\n";
+    return read.status == job::Status::kStopped ? StoppedStatus() : kExitUsage;
   }
+  const archive::ArchiveWriter& writer = conversion.Writer();
   const archive::Plan& plan = writer.Plan();
   const std::uint64_t totalBytes = plan.TotalBytes();
 
@@ -304,22 +248,26 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
                 << std::flush;
   }
   progress.SetTotals(totalBytes, plan.messages.size());
-  const int result = writer.WriteCompressedArchive(destination);
+  const job::Result result = conversion.Write(destination, options.force);
   progress.Close();
   const auto& report = writer.Report();
-  if (result != 1) {
-    streams.err << "crateline-cli: " << SafeText(writer.LastError()) << "\n";
-    if (platform::TerminationRequested()) return StoppedStatus();
+  if (!result.Ok()) {
+    streams.err << "crateline-cli: " << SafeText(result.error) << "\n";
+    if (result.status == job::Status::kStopped) return StoppedStatus();
     // Nothing went in: the report says why each message did not.
     if (report.messagesWritten == 0 && !report.Empty()) {
       streams.err << archive::FormatReport(report);
+    }
+    if (!result.reportPath.empty()) {
+      streams.err << "crateline-cli: the report of this run is in \"" << SafeText(result.reportPath)
+                  << "\"\n";
     }
     return kExitFailure;
   }
 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   std::uint64_t archiveSize = 0;
-  for (const auto& path : WrittenFiles(report, destination)) {
+  for (const auto& path : result.files) {
     archiveSize += fs::file_size(util::PathFromUtf8(path), ignored);
   }
   streams.out << "Wrote \"" << SafeText(destination) << "\"";
@@ -328,27 +276,18 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
               << " into " << Size(archiveSize) << ") in " << std::fixed << std::setprecision(1)
               << seconds << " s, " << archive::DescribeCompression(level) << ".\n";
   if (options.stats) PrintProcessorTime(report.compressionSeconds, streams.out);
-  if (options.force && volumeSize > 0) RemoveStaleVolumes(report, destination, streams.err);
+  if (!result.error.empty()) streams.err << "crateline-cli: " << SafeText(result.error) << "\n";
   if (report.unreadMessages > 0)
     streams.out << report.unreadMessages << " of them arrive unread.\n";
   PrintFolders(report.folders, streams.out);
 
-  // The report beside the archive belongs to it: written anew, or an old one removed.
-  const std::string reportPath = archive::ReportPathFor(destination);
   int status = report.Complete() ? kExitOk : kExitIncomplete;
-  if (!report.Empty()) {
-    streams.out << archive::FormatReport(report);
-    try {
-      archive::WriteReportBeside(destination, folder, report);
-      streams.out << "This report is also in \"" << SafeText(reportPath) << "\".\n";
-    } catch (const std::exception& error) {
-      streams.err << "crateline-cli: the archive was written, but its report could not be: "
-                  << SafeText(error.what()) << "\n";
-      status = kExitFailure;
-    }
-  } else if (Exists(reportPath) && !fs::remove(util::PathFromUtf8(reportPath), ignored)) {
-    streams.err << "crateline-cli: the report of the archive this run replaced, \""
-                << SafeText(reportPath) << "\", could not be removed: " << ignored.message()
+  if (!report.Empty()) streams.out << archive::FormatReport(report);
+  if (!result.reportPath.empty()) {
+    streams.out << "This report is also in \"" << SafeText(result.reportPath) << "\".\n";
+  }
+  if (!result.reportError.empty()) {
+    streams.err << "crateline-cli: the archive was written, but " << SafeText(result.reportError)
                 << "\n";
     status = kExitFailure;
   }

@@ -1,4 +1,4 @@
-// crateline-cli scan: the window's source-folder scan, for a terminal or a script.
+// crateline-cli scan: the window's count of a source, for a terminal or a script.
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -6,8 +6,9 @@
 #include "archive/archive.h"
 #include "archive/verify.h"
 #include "cli/commands.h"
+#include "job/conversion.h"
 #include "mailbox/mailbox.h"
-#include "platform/platform.h"
+#include "scan/listing.h"
 #include "scan/scan.h"
 #include "util/keyed_list.h"
 #include "util/utf8_path.h"
@@ -15,31 +16,30 @@
 namespace crateline::cli {
 namespace {
 
-// A folder the scan could not start in is an error here: the window would just count nothing,
-// but a script must be able to tell "no messages" from "wrong folder".
+// A folder the scan could not start in is an error: a script must be able to tell "no messages"
+// from "wrong folder".
 bool CheckFolder(const std::string& folder, std::ostream& err) {
   // Asked without the trailing separator, so that a file is named as one.
   // (A drive root keeps it: "C:" alone names the drive's current folder, not its root.)
   std::string entry = folder.size() > 1 ? folder.substr(0, folder.size() - 1) : folder;
   if (!entry.empty() && entry.back() == ':') entry = folder;
-  const std::uint32_t attributes = scan::GetEntryAttributes(entry);
-  if (attributes == platform::kInvalidFileAttributes) {
-    err << "crateline-cli: cannot scan \"" << archive::SafeText(folder)
-        << "\": " << platform::GetApiErrorText(platform::LastApiError) << "\n";
+  std::string why;
+  const scan::EntryKind kind = scan::KindAt(entry, &why);
+  if (kind == scan::EntryKind::kNone) {
+    err << "crateline-cli: cannot scan \"" << archive::SafeText(folder) << "\": " << why << "\n";
     return false;
   }
-  if ((attributes & platform::kAttrDirectory) == 0) {
+  if (kind == scan::EntryKind::kFile) {
     err << "crateline-cli: cannot scan \"" << archive::SafeText(folder)
         << "\": it is not a folder\n";
     return false;
   }
-  scan::SearchRecord record;
-  if (scan::FindFirstEntry(folder + "*", record) == platform::kInvalidHandle) {
-    err << "crateline-cli: cannot list \"" << archive::SafeText(folder)
-        << "\": " << platform::GetApiErrorText(record.ErrorCode) << "\n";
+  const scan::FolderListing listing(folder);
+  if (!listing.Opened() && listing.Failed()) {
+    err << "crateline-cli: cannot list \"" << archive::SafeText(folder) << "\": " << listing.Error()
+        << "\n";
     return false;
   }
-  scan::CloseEntrySearch(record);
   return true;
 }
 
@@ -53,33 +53,28 @@ std::string Grouped(std::uint64_t number) {
 // The source read as convert reads it, every reader bidding at every level: its messages and
 // the folders that hold them counted, and what was left out or passed over said.
 int ScanSource(const std::string& source, const ScanOptions& options, Streams streams) {
-  using Clock = std::chrono::steady_clock;
-  auto lastDrawn = Clock::time_point{};
-  bool drawn = false;
-  mailbox::ReadOptions read = options.source.read;
-  if (streams.outIsTerminal) {
-    read.tick = [&](const std::string& where) {
-      const auto now = Clock::now();
-      if (now - lastDrawn < std::chrono::milliseconds(100)) return;
-      lastDrawn = now;
+  // On a terminal the folder at hand is redrawn in place; the writer paces its events.
+  struct Shown final : archive::ArchiveProgress {
+    explicit Shown(std::ostream& out) : out(out) {}
+    void Listing(const std::string& where, std::size_t) override {
       drawn = true;
-      streams.out << "\rReading " << archive::SafeText(archive::ShortenedName(where)) << "\033[K"
-                  << std::flush;
-    };
+      out << "\rReading " << archive::SafeText(archive::ShortenedName(where)) << "\033[K"
+          << std::flush;
+    }
+    std::ostream& out;
+    bool drawn = false;
+  } shown(streams.out);
+  job::Conversion conversion(source, {.format = options.source.format, .read = options.source.read},
+                             streams.outIsTerminal ? &shown : nullptr);
+  const job::Result read = conversion.Read();
+  if (shown.drawn) streams.out << "\r\033[K";
+  if (!read.Ok()) {
+    streams.err << "crateline-cli: " << archive::SafeText(read.error) << "\n";
+    return read.status == job::Status::kStopped ? StoppedStatus() : kExitUsage;
   }
-  mailbox::Inventory inventory;
-  try {
-    inventory = mailbox::ReadSource(source, read, options.source.format);
-  } catch (const mailbox::SourceError& error) {
-    if (drawn) streams.out << "\r\033[K";
-    streams.err << "crateline-cli: " << archive::SafeText(error.what()) << "\n";
-    return kExitUsage;
-  }
-  if (drawn) streams.out << "\r\033[K";
-  std::vector<bool> used(inventory.folders.size(), false);
-  for (const auto& message : inventory.messages) used[message.folder] = true;
-  std::uint64_t folders = 0;
-  for (std::size_t i = 0; i < used.size(); ++i) folders += used[i] && !inventory.folders[i].empty();
+  const archive::Plan& plan = conversion.Writer().Plan();
+  const mailbox::Inventory& inventory = plan.inventory;
+  const job::Count count = job::CountOf(plan);
   if (options.list) {
     std::int32_t key = 1;
     for (const auto& message : inventory.messages) {
@@ -87,15 +82,15 @@ int ScanSource(const std::string& source, const ScanOptions& options, Streams st
                   << archive::SafeText(inventory.LabelOf(message)) << '\n';
     }
   }
-  streams.out << Grouped(inventory.messages.size()) << " Messages & " << Grouped(folders)
+  streams.out << Grouped(count.messages) << " Messages & " << Grouped(count.folders)
               << " Folder(s) Queued for Conversion.\n";
   streams.out << "Read as " << (inventory.format.empty() ? "nothing" : inventory.format) << ": "
               << Grouped(inventory.messages.size()) << " message(s)";
   if (!inventory.passedOver.empty()) {
     streams.out << ", " << Grouped(inventory.passedOver.size()) << " passed over";
   }
-  if (!inventory.leftOut.empty()) {
-    streams.out << ", " << Grouped(inventory.leftOut.size()) << " left out";
+  if (!plan.leftOut.empty()) {
+    streams.out << ", " << Grouped(plan.leftOut.size()) << " left out";
   }
   if (!inventory.notMail.empty()) {
     streams.out << ", " << Grouped(inventory.notMail.size()) << " file(s) that hold no mail";
@@ -130,8 +125,8 @@ std::string AbsoluteFolderPath(const std::string& folder) {
 }
 
 int RunScan(const ScanOptions& options, Streams streams) {
-  // Told to read .eml files alone, it counts them exactly as the window does; otherwise it
-  // counts what convert would archive.
+  // Told to read .eml files alone, it counts the files so named and every folder below, by the
+  // file-search layer; otherwise what convert would archive, as the window counts it.
   if (options.source.format != "eml") {
     return ScanSource(AbsoluteSourcePath(options.folder), options, streams);
   }

@@ -16,6 +16,7 @@
 
 #include "archive/archive.h"
 #include "cli/commands.h"
+#include "job/send.h"
 #include "platform/termination.h"
 #include "upload/upload.h"
 #include "util/utf8_path.h"
@@ -279,7 +280,7 @@ std::string AdminUrl(const UploadCommandOptions& options) {
 // Fills the upload's options from the command line's; false (with the reason said) when they
 // cannot be used.
 bool MakeOptions(const UploadCommandOptions& command, upload::UploadOptions& options,
-                 std::ostream& err) {
+                 archive::PackOptions& pack, std::ostream& err) {
   if (!CheckAddress(command.url, "--url", command.insecure, err)) return false;
   if (!command.adminUrl.empty() &&
       !CheckAddress(command.adminUrl, "--admin-url", command.insecure, err)) {
@@ -298,13 +299,13 @@ bool MakeOptions(const UploadCommandOptions& command, upload::UploadOptions& opt
     err << "crateline-cli: warning: --insecure: the server's certificate is not checked, and "
            "anyone between here and it can read the password and the mail\n";
   }
-  if (!archive::ParseCompressionLevel(command.level, options.level)) {
+  if (!archive::ParseCompressionLevel(command.level, pack.level)) {
     err << "crateline-cli: --level takes fast, default or best, not \"" << SafeText(command.level)
         << "\"\n";
     return false;
   }
-  if (!command.volumeSize.empty() && (!archive::ParseSize(command.volumeSize, options.volumeSize) ||
-                                      options.volumeSize < 1024 * 1024)) {
+  if (!command.volumeSize.empty() &&
+      (!archive::ParseSize(command.volumeSize, pack.volumeSize) || pack.volumeSize < 1024 * 1024)) {
     err << "crateline-cli: --volume-size takes a size of at least 1M, such as 256M, not \""
         << SafeText(command.volumeSize) << "\"\n";
     return false;
@@ -312,9 +313,9 @@ bool MakeOptions(const UploadCommandOptions& command, upload::UploadOptions& opt
   options.url = command.url;
   options.tls = {command.caFile, command.insecure};
   options.subfolder = command.subfolder;
-  options.threads = command.threads;
-  options.format = command.source.format;
-  options.read = command.source.read;
+  pack.threads = command.threads;
+  pack.format = command.source.format;
+  pack.read = command.source.read;
   options.answerTimeout = command.timeout;
   options.resendUnknown = command.resendUnknown;
   if (!command.journal.empty()) {
@@ -402,17 +403,12 @@ std::string ReportText(const upload::UploadResult& result, const UploadCommandOp
   return text;
 }
 
-// The exit status of a run that a signal stopped.
-int StoppedStatus() {
-  const int signal = platform::TerminationSignal();
-  return signal == 0 || signal == 2 ? kExitInterrupted : 128 + signal;
-}
-
 }  // namespace
 
 int RunUpload(const UploadCommandOptions& command, Streams streams) {
   upload::UploadOptions options;
-  if (!MakeOptions(command, options, streams.err)) return kExitUsage;
+  archive::PackOptions pack;
+  if (!MakeOptions(command, options, pack, streams.err)) return kExitUsage;
   std::vector<std::string> sources;
   for (const auto& source : command.sources) {
     // The same file by any spelling ("./a.tgz", "a.tgz") is the same upload in the journal.
@@ -426,7 +422,7 @@ int RunUpload(const UploadCommandOptions& command, Streams streams) {
   Progress progress(streams);
   upload::UploadResult result;
   try {
-    result = upload::Upload(sources, options, progress);
+    result = job::Send(sources, std::move(pack), options, progress);
   } catch (const upload::LoginError& e) {
     if (platform::TerminationRequested()) {
       streams.err << "crateline-cli: stopped while logging in; nothing was sent\n";

@@ -13,7 +13,7 @@
 #include "mailbox/readers.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::mailbox {
 namespace {
@@ -41,18 +41,15 @@ bool IsUuid(const std::string& name) {
 // entries.
 bool HoldsEmlx(const std::string& folder, int depth, int& budget) {
   std::vector<std::string> inner;
-  scan::SearchRecord record;
-  const platform::SearchHandle handle = scan::FindFirstEntry(folder + "*", record);
-  if (handle == platform::kInvalidHandle || handle == 0) return false;
+  scan::FolderListing listing(folder);
   bool found = false;
-  do {
-    if (--budget < 0 || record.EntryName == "." || record.EntryName == "..") continue;
-    if (record.IsFile && HasEmlxSuffix(record.EntryName)) found = true;
-    if (record.IsFolder && !scan::IsLink(record.Attributes, record.ReparseTag) && depth > 0) {
-      inner.push_back(record.FullPath + scan::kSeparator);
+  while (!found && listing.Next()) {
+    if (--budget < 0) continue;
+    if (!listing.IsFolder() && HasEmlxSuffix(listing.Name())) found = true;
+    if (listing.IsFolder() && !listing.IsLink() && depth > 0) {
+      inner.push_back(listing.Path() + scan::kSeparator);
     }
-  } while (!found && scan::FindNextEntry(record));
-  scan::CloseEntrySearch(record);
+  }
   for (const auto& path : inner) {
     if (found || budget < 0) break;
     found = HoldsEmlx(path, depth - 1, budget);
@@ -95,14 +92,8 @@ bool IsStore(const std::string& folder, const Listing& entries) {
   if (!IsVersionName(name)) return false;
   return std::any_of(entries.begin(), entries.end(), [](const Entry& account) {
     if (!account.folder) return false;
-    bool mailbox = false;
-    scan::SearchRecord record;
-    const platform::SearchHandle handle =
-        scan::FindFirstEntry(account.FolderPath() + "*" + kMailboxSuffix, record);
-    if (handle == platform::kInvalidHandle || handle == 0) return false;
-    mailbox = record.Found && record.IsFolder;
-    scan::CloseEntrySearch(record);
-    return mailbox;
+    scan::FolderListing listing(account.FolderPath(), std::string("*") + kMailboxSuffix);
+    return listing.Next() && listing.IsFolder();
   });
 }
 

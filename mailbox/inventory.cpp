@@ -5,7 +5,7 @@
 #include "mailbox/walk.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::mailbox {
 
@@ -50,11 +50,11 @@ const Format* FormatNamed(const std::string& name) {
 
 const Format* DetectFormat(const std::string& source) {
   const std::string path = TrimmedPath(source);
-  const std::uint32_t attributes = scan::GetEntryAttributes(path);
-  if (attributes == platform::kInvalidFileAttributes) return nullptr;
+  const scan::EntryKind kind = scan::KindAt(path);
+  if (kind == scan::EntryKind::kNone) return nullptr;
   const Format* best = nullptr;
   int highest = 0;
-  if ((attributes & platform::kAttrDirectory) == 0) {
+  if (kind == scan::EntryKind::kFile) {
     Entry file;
     const auto slash = path.find_last_of(scan::kSeparator);
     file.dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -73,16 +73,9 @@ const Format* DetectFormat(const std::string& source) {
   }
   const std::string folder = path.back() == scan::kSeparator ? path : path + scan::kSeparator;
   Listing entries;
-  scan::SearchRecord record;
-  const platform::SearchHandle handle = scan::FindFirstEntry(folder + "*", record);
-  if (handle != platform::kInvalidHandle && handle != 0) {
-    do {
-      if (record.EntryName == "." || record.EntryName == ".." ||
-          scan::IsLink(record.Attributes, record.ReparseTag)) {
-        continue;
-      }
-      entries.push_back({record.EntryName, folder, record.IsFolder, 0, 0});
-    } while (scan::FindNextEntry(record));
+  scan::FolderListing listing(folder);
+  while (listing.Next()) {
+    if (!listing.IsLink()) entries.push_back({listing.Name(), folder, listing.IsFolder(), 0, 0});
   }
   for (const Format* reader : Formats()) {
     const int bid = reader->BidFolder(folder, entries);
@@ -112,11 +105,8 @@ std::vector<std::string> SourceScope(const std::string& source, const ReadOption
   std::vector<std::string> scope;
   for (const char* home : {"Mail", "ImapMail"}) {
     const std::string account = folder + home + scan::kSeparator + options.account;
-    const std::uint32_t attributes = scan::GetEntryAttributes(account);
-    if (attributes != platform::kInvalidFileAttributes &&
-        (attributes & platform::kAttrDirectory) != 0) {
+    if (scan::KindAt(account) == scan::EntryKind::kFolder)
       scope.push_back(account + scan::kSeparator);
-    }
   }
   return scope.empty() ? std::vector<std::string>{source} : scope;
 }

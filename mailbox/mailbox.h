@@ -89,8 +89,9 @@ class SourceError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Called while a store is read, with the folder or file being read; may throw to stop.
-using Tick = std::function<void(const std::string& where)>;
+// Called while a store is read, with the folder or file being read and the messages found so
+// far; may throw to stop.
+using Tick = std::function<void(const std::string& where, std::size_t messages)>;
 
 // How Google Takeout messages with several labels are filed.
 enum class LabelMode { kFirst, kCopy };

@@ -127,7 +127,7 @@ void ReadMboxFile(const Entry& file, const std::vector<std::string>& names, Mbox
             inventory.messages.push_back(m);
           }
         },
-        walk.Options().tick);
+        [&walk](const std::string& where) { walk.Tick(where); });
     if (!mbox && file.size > 0) {
       inventory.leftOut.push_back(
           {path,

@@ -98,7 +98,7 @@ std::uint64_t EmptyLineEndingAt(const Window& window, std::uint64_t end, char eo
 }  // namespace
 
 bool SplitMbox(const std::string& path, const std::function<void(const MboxMessage&)>& visit,
-               const Tick& tick) {
+               const std::function<void(const std::string& where)>& tick) {
   Window window(path);
   window.Fill(0, kLongestFromLine);
   if (window.End() < kFromSize || std::memcmp(window.At(0), kFrom, kFromSize) != 0) return false;

@@ -29,7 +29,7 @@ struct MboxMessage {
 // Returns false, having visited nothing, when the file does not begin with a "From " line.
 // Throws platform::FileError when the file cannot be read.
 bool SplitMbox(const std::string& path, const std::function<void(const MboxMessage&)>& visit,
-               const Tick& tick = {});
+               const std::function<void(const std::string& where)>& tick = {});
 
 // The date of a "From " line ("From sender Tue Mar  3 09:15:00 2020"), seconds since 1970;
 // 0 when it has none.

@@ -13,7 +13,7 @@
 #include "mailbox/readers.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::mailbox {
 namespace {
@@ -100,16 +100,10 @@ class Thunderbird final : public Format {
 
   // Calls `visit` for each account folder in an account home (Mail/, ImapMail/).
   static void ForAccount(const std::string& home, const std::function<void(const Entry&)>& visit) {
-    scan::SearchRecord record;
-    const platform::SearchHandle handle = scan::FindFirstEntry(home + "*", record);
-    if (handle == platform::kInvalidHandle || handle == 0) return;
-    do {
-      if (record.EntryName == "." || record.EntryName == ".." || !record.IsFolder ||
-          scan::IsLink(record.Attributes, record.ReparseTag)) {
-        continue;
-      }
-      visit(Entry{record.EntryName, home, true, 0, 0});
-    } while (scan::FindNextEntry(record));
+    scan::FolderListing listing(home);
+    while (listing.Next()) {
+      if (listing.IsFolder() && !listing.IsLink()) visit(Entry{listing.Name(), home, true, 0, 0});
+    }
   }
 
   // Mail/ or ImapMail/: each account under a top folder of its name.

@@ -5,12 +5,11 @@
 #include "mailbox/content.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::mailbox {
 namespace {
 
-constexpr std::uint32_t kAttrDevice = 0x40;  // FIFOs, sockets, devices
 // Zimbra's importer passes over everything in a folder of this name (macOS's zip leftovers).
 constexpr const char* kMacZipFolder = "__MACOSX";
 constexpr const char* kLinkWhy = "a link; links are not followed";
@@ -32,7 +31,7 @@ bool IsEarlierOutput(const Entry& file) {
   if (EndsWithIgnoringCase(file.name, ".tgz")) return true;
   if (!EndsWithIgnoringCase(file.name, ".report.txt")) return false;
   const std::string archive = file.dir + file.name.substr(0, file.name.size() - 11) + ".tgz";
-  return scan::GetEntryAttributes(archive) != platform::kInvalidFileAttributes;
+  return scan::KindAt(archive) != scan::EntryKind::kNone;
 }
 
 }  // namespace
@@ -61,7 +60,7 @@ Walk::Walk(Inventory& inventory, const ReadOptions& options, const Format* force
     : inventory_(inventory), options_(options), forced_(forced) {}
 
 void Walk::Tick(const std::string& where) {
-  if (options_.tick) options_.tick(where);
+  if (options_.tick) options_.tick(where, inventory_.messages.size());
 }
 
 bool Walk::Allowed(const Format& reader) const {
@@ -70,13 +69,14 @@ bool Walk::Allowed(const Format& reader) const {
 
 void Walk::Run(const std::string& source) {
   const std::string path = TrimmedPath(source);
-  const std::uint32_t attributes = scan::GetEntryAttributes(path);
-  if (attributes == platform::kInvalidFileAttributes) {
+  std::string why;
+  const scan::EntryKind kind = scan::KindAt(path, &why);
+  if (kind == scan::EntryKind::kNone) {
     const bool folder = !source.empty() && source.back() == scan::kSeparator;
     throw SourceError(std::string("cannot read ") + (folder ? "the folder \"" : "\"") + path +
-                      "\": " + platform::GetApiErrorText(platform::LastApiError));
+                      "\": " + why);
   }
-  if ((attributes & platform::kAttrDirectory) == 0) {
+  if (kind == scan::EntryKind::kFile) {
     TopFile(path);
   } else {
     inventory_.root = path.back() == scan::kSeparator ? path : path + scan::kSeparator;
@@ -115,25 +115,13 @@ void Walk::VisitFolder(const Visit& visit) {
 }
 
 bool Walk::List(const Visit& visit, Listing& entries) {
-  scan::SearchRecord record;
-  const platform::SearchHandle handle = scan::FindFirstEntry(visit.path + "*", record);
-  if (handle == platform::kInvalidHandle || handle == 0) {
-    if (!record.Failed) return true;  // an empty folder
-    const std::string why = platform::GetApiErrorText(record.ErrorCode);
-    if (visit.top) throw SourceError("cannot list the folder \"" + visit.path + "\": " + why);
-    inventory_.leftOut.push_back(
-        {visit.path, "the folder could not be listed, so its messages are missing: " + why, true});
-    return false;
-  }
-  do {
-    const std::string& name = record.EntryName;
-    if (name == "." || name == "..") continue;
+  scan::FolderListing listing(visit.path);
+  while (listing.Next()) {
+    const std::string& name = listing.Name();
     Tick(visit.path);
-    const std::string full = visit.path + name;
-    const std::uint32_t bits = record.Attributes;
-    const bool folder = (bits & platform::kAttrDirectory) != 0;
-    if (scan::IsLink(bits, record.ReparseTag)) {
-      if (folder) {
+    const std::string full = listing.Path();
+    if (listing.IsLink()) {
+      if (listing.IsFolder()) {
         inventory_.leftOut.push_back(
             {full, "a link to a folder; links are not followed, so its messages are missing"});
       } else if (NamedAsMail(name)) {
@@ -141,20 +129,25 @@ bool Walk::List(const Visit& visit, Listing& entries) {
       } else {
         inventory_.notMail.push_back({full, kLinkWhy});  // named even in a store: no store's own
       }
-    } else if (folder) {
+    } else if (listing.IsFolder()) {
       entries.push_back({name, visit.path, true, 0, 0});
-    } else if ((bits & kAttrDevice) != 0) {
+    } else if (listing.IsDevice()) {
       const Item item{full, "not a regular file (a device, pipe or socket)"};
       (NamedAsMail(name) ? inventory_.leftOut : inventory_.notMail).push_back(item);
     } else {
-      entries.push_back(
-          {name, visit.path, false, record.Size(), UnixTime(record.LastWritten().Ticks)});
+      entries.push_back({name, visit.path, false, listing.Size(), listing.Modified()});
     }
-  } while (scan::FindNextEntry(record));
-  if (record.Failed) {
+  }
+  if (listing.Failed() && !listing.Opened()) {
+    const std::string why = listing.Error();
+    if (visit.top) throw SourceError("cannot list the folder \"" + visit.path + "\": " + why);
+    inventory_.leftOut.push_back(
+        {visit.path, "the folder could not be listed, so its messages are missing: " + why, true});
+    return false;
+  }
+  if (listing.Failed()) {
     inventory_.leftOut.push_back({visit.path,
-                                  "the folder's listing broke off (" +
-                                      platform::GetApiErrorText(record.ErrorCode) +
+                                  "the folder's listing broke off (" + listing.Error() +
                                       "), so the messages after that point are missing",
                                   true});
   }
@@ -320,21 +313,11 @@ bool HasEntry(const Listing& entries, const std::string& name, bool folder) {
 }
 
 bool IsFolderAt(const std::string& path) {
-  const std::uint32_t attributes = scan::GetEntryAttributes(path);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kAttrDirectory) != 0;
+  return scan::KindAt(path) == scan::EntryKind::kFolder;
 }
 
 bool IsFileAt(const std::string& path) {
-  const std::uint32_t attributes = scan::GetEntryAttributes(path);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kAttrDirectory) == 0;
-}
-
-std::int64_t UnixTime(std::uint64_t fileTimeTicks) {
-  constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull;
-  if (fileTimeTicks < kTicksTo1970) return 0;
-  return static_cast<std::int64_t>((fileTimeTicks - kTicksTo1970) / 10000000u);
+  return scan::KindAt(path) == scan::EntryKind::kFile;
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {

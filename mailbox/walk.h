@@ -111,9 +111,6 @@ bool HasEntry(const Listing& entries, const std::string& name, bool folder);
 bool IsFolderAt(const std::string& path);
 bool IsFileAt(const std::string& path);
 
-// Seconds since 1970 of a file time (100 ns ticks since 1601); 0 before 1970.
-std::int64_t UnixTime(std::uint64_t fileTimeTicks);
-
 bool EndsWith(const std::string& text, const std::string& suffix);
 
 // A folder path without its trailing separator, but a drive root ("C:\") keeps it.

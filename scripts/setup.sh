@@ -12,6 +12,8 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   # the window
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
+  # a fallback font with Chinese, Japanese and Korean, whose lines are taller than the window's
+  fonts-droid-fallback
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools
   # the test mail server's throwaway certificate

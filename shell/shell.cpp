@@ -36,13 +36,14 @@ void SetFolderPicker(FolderPicker picker) {
 
 // The wide entry points: the narrow ones would turn every character outside the ANSI code page
 // into "?", and the scan would then look for a folder that does not exist.
-std::string ChooseFolder(std::uintptr_t owner, const std::string& title) {
-  if (Picker()) return Picker()(owner, title);
+std::string ChooseFolder(std::uintptr_t owner, const std::string& title, Choice choice) {
+  if (Picker()) return Picker()(owner, title, choice);
   const std::u16string wideTitle = platform::Utf8ToUtf16(title);
   BROWSEINFOW request{};
   request.hwndOwner = reinterpret_cast<HWND>(owner);
   request.lpszTitle = reinterpret_cast<const wchar_t*>(wideTitle.c_str());
   request.ulFlags = BIF_RETURNONLYFSDIRS;
+  if (choice == Choice::kFolderOrFile) request.ulFlags |= BIF_BROWSEINCLUDEFILES;
   PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&request);
   if (item == nullptr) return {};
   wchar_t buffer[MAX_PATH] = {};
@@ -62,8 +63,8 @@ void ShellOpen(const std::string& target) {
 
 #else
 
-std::string ChooseFolder(std::uintptr_t owner, const std::string& title) {
-  return Picker() ? Picker()(owner, title) : std::string();
+std::string ChooseFolder(std::uintptr_t owner, const std::string& title, Choice choice) {
+  return Picker() ? Picker()(owner, title, choice) : std::string();
 }
 
 void ShellOpen(const std::string& target) {

@@ -253,15 +253,8 @@ class Uploader {
     return Finish();
   }
 
-  UploadResult SendStore(const std::string& store) {
-    archive::TarArchive tar;
-    tar.SetCompressionLevel(options_.level);
-    tar.SetThreads(options_.threads);
-    tar.SetSourceFormat(options_.format);
-    tar.SetReadOptions(options_.read);
-    tar.SetVolumeSize(options_.volumeSize > 0 ? options_.volumeSize : kDefaultVolumeSize);
-    if (tar.AddDirectoryTree(store) != 1) throw std::invalid_argument(tar.LastError());
-    Open();  // after the store is read: a source that cannot be sent needs no login
+  UploadResult SendStore(archive::ArchiveWriter& tar) {
+    Open();
     const archive::Plan& plan = tar.Plan();
     // Every message by its bytes, what the journal knows it by.
     std::vector<std::string> digests(plan.inventory.messages.size());
@@ -535,15 +528,16 @@ class Uploader {
   }
 
   // Starts making volume `index` into a pipe the request reads.
-  std::string SendMade(archive::TarArchive& tar, std::size_t index, const std::string& name,
+  std::string SendMade(archive::ArchiveWriter& tar, std::size_t index, const std::string& name,
                        Request& request) {
     making_ = std::make_unique<Making>();
     Making* making = making_.get();
     making->maker = std::thread([&tar, index, name, making] {
-      if (tar.WriteVolume(index, making->pipe, name) == 1) {
+      try {
+        tar.WriteVolume(index, making->pipe, name);
         making->pipe.Commit();
-      } else {
-        making->failed = tar.LastError();
+      } catch (const std::exception& error) {
+        making->failed = error.what();
         making->pipe.Discard();
       }
     });
@@ -687,6 +681,15 @@ class Uploader {
   UploadResult result_;
 };
 
+// What an upload is known by: a source reached through a link is the one it leads to, with the
+// journal beside it.
+std::string KeyPath(std::string key) {
+  while (key.size() > 1 && (key.back() == '/' || key.back() == '\\')) key.pop_back();
+  std::error_code unresolved;
+  const auto resolved = std::filesystem::weakly_canonical(util::PathFromUtf8(key), unresolved);
+  return unresolved ? key : util::Utf8FromPath(resolved);
+}
+
 bool IsArchiveFile(const std::string& path) {
   std::error_code error;
   return path.ends_with(".tgz") &&
@@ -702,8 +705,7 @@ bool UploadResult::Complete() const {
   return error.empty() && !stopped && notImported.empty() && packing.Complete() && heldBack.empty();
 }
 
-UploadResult Upload(const std::vector<std::string>& sources, const UploadOptions& options,
-                    UploadListener& listener) {
+SourceKind KindOfSources(const std::vector<std::string>& sources) {
   if (sources.empty()) throw std::invalid_argument("nothing to upload");
   std::size_t archives = 0;
   for (const auto& source : sources) archives += IsArchiveFile(source) ? 1 : 0;
@@ -720,15 +722,20 @@ UploadResult Upload(const std::vector<std::string>& sources, const UploadOptions
       throw std::invalid_argument("\"" + source + "\" does not exist");
     }
   }
-  // A set's journal is kept under the set's name, so that its volumes share one upload; and a
-  // source reached through a link is the one it leads to, with the journal beside it.
-  std::string key = archives > 0 ? archive::SetPathOf(sources.front()) : sources.front();
-  while (key.size() > 1 && (key.back() == '/' || key.back() == '\\')) key.pop_back();
-  std::error_code unresolved;
-  const auto resolved = std::filesystem::weakly_canonical(util::PathFromUtf8(key), unresolved);
-  if (!unresolved) key = util::Utf8FromPath(resolved);
-  Uploader uploader(options, listener, key);
-  return archives > 0 ? uploader.SendFiles(sources) : uploader.SendStore(sources.front());
+  return archives > 0 ? SourceKind::kArchives : SourceKind::kStore;
+}
+
+UploadResult UploadArchives(const std::vector<std::string>& files, const UploadOptions& options,
+                            UploadListener& listener) {
+  // A set's journal is kept under the set's name, so that its volumes share one upload.
+  Uploader uploader(options, listener, KeyPath(archive::SetPathOf(files.front())));
+  return uploader.SendFiles(files);
+}
+
+UploadResult UploadStore(const std::string& source, archive::ArchiveWriter& store,
+                         const UploadOptions& options, UploadListener& listener) {
+  Uploader uploader(options, listener, KeyPath(source));
+  return uploader.SendStore(store);
 }
 
 }  // namespace crateline::upload

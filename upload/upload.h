@@ -27,12 +27,7 @@ struct UploadOptions {
   std::string url;  // the mail server, https://...
   Credentials credentials;
   TlsOptions tls;
-  std::string subfolder;         // imported under this folder (created by the server)
-  std::uint64_t volumeSize = 0;  // a mail store's volumes; 0: kDefaultVolumeSize
-  archive::CompressionLevel level = archive::CompressionLevel::kDefault;
-  int threads = 0;
-  std::string format;  // the store's format; empty: detected
-  mailbox::ReadOptions read;
+  std::string subfolder;       // imported under this folder (created by the server)
   double answerTimeout = 900;  // seconds to wait for a verdict after a volume's last byte
   bool resendUnknown = false;  // send again the volumes the journal holds as unknown
   std::string journal;         // the journal's path; empty: beside the source
@@ -109,9 +104,19 @@ struct UploadResult {
   bool Complete() const;
 };
 
-// Sends `sources`: .tgz files (an archive or the volumes of one), or a single mail store.
-// Throws LoginError when the login fails, std::invalid_argument for sources it cannot take.
-UploadResult Upload(const std::vector<std::string>& sources, const UploadOptions& options,
-                    UploadListener& listener);
+// What an upload sends: .tgz files (an archive, or the volumes of one), or one mail store.
+enum class SourceKind { kArchives, kStore };
+
+// The kind of `sources`; throws std::invalid_argument for sources an upload cannot take.
+SourceKind KindOfSources(const std::vector<std::string>& sources);
+
+// Sends .tgz files. Throws LoginError when the login fails.
+UploadResult UploadArchives(const std::vector<std::string>& files, const UploadOptions& options,
+                            UploadListener& listener);
+
+// Sends the mail store at `source`, which `store` has read and planned with its volumes cut (see
+// kDefaultVolumeSize), one volume per request. Throws LoginError when the login fails.
+UploadResult UploadStore(const std::string& source, archive::ArchiveWriter& store,
+                         const UploadOptions& options, UploadListener& listener);
 
 }  // namespace crateline::upload

@@ -162,9 +162,9 @@ class VerifySourceTest : public ::testing::Test {
   std::string Archive() const { return (dir_.path() / "mail.tgz").string(); }
   // Converts the source as convert does, report included.
   void Convert() {
-    TarArchive tar;
-    ASSERT_EQ(tar.AddDirectoryTree(Mail()), 1) << tar.LastError();
-    ASSERT_EQ(tar.WriteCompressedArchive(Archive()), 1) << tar.LastError();
+    ArchiveWriter tar;
+    ASSERT_NO_THROW(tar.Read(Mail()));
+    ASSERT_NO_THROW(tar.Write(Archive()));
     if (!tar.Report().Empty()) WriteReportBeside(Archive(), Mail(), tar.Report());
   }
   std::string Problems(const std::string& archive) { return All(VerifyArchive(archive, Mail())); }

@@ -102,10 +102,9 @@ class VolumeSetTest : public ::testing::Test {
 };
 
 TEST_F(VolumeSetTest, EachVolumeStandsAloneWithinItsSizeAndTheSetHoldsTheSource) {
-  TarArchive tar;
-  tar.SetVolumeSize(kMiB);
-  ASSERT_EQ(tar.AddDirectoryTree(Source()), 1);
-  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ArchiveWriter tar({.volumeSize = kMiB});
+  ASSERT_NO_THROW(tar.Read(Source()));
+  ASSERT_NO_THROW(tar.Write(Dest()));
   const auto& volumes = tar.Report().volumes;
   ASSERT_GE(volumes.size(), 4u);
   std::vector<std::string> paths;
@@ -154,14 +153,17 @@ class FillingOutput final : public platform::OutputFile {
 
 TEST_F(VolumeSetTest, AFailureInALaterVolumeLeavesNoVolumeBehind) {
   std::uint64_t left = 5 * kMiB / 2;  // fails in the third volume
-  TarArchive tar;
-  tar.SetVolumeSize(kMiB);
+  ArchiveWriter tar({.volumeSize = kMiB});
   tar.SetOutputFactory([&](const std::string& path) {
     return std::make_unique<FillingOutput>(platform::CreateAtomicOutput(path), left);
   });
-  ASSERT_EQ(tar.AddDirectoryTree(Source()), 1);
-  EXPECT_EQ(tar.WriteCompressedArchive(Dest()), 0);
-  EXPECT_NE(tar.LastError().find("No space left"), std::string::npos) << tar.LastError();
+  ASSERT_NO_THROW(tar.Read(Source()));
+  try {
+    tar.Write(Dest());
+    ADD_FAILURE() << "a full disk went unnoticed";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("No space left"), std::string::npos) << error.what();
+  }
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().filename(), "source");
   }

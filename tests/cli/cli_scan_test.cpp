@@ -17,15 +17,16 @@ TEST(CliScan, CountsWhatConvertReadsOrWhatTheWindowCountsAndSaysWhyNot) {
   dir.Write("Sent/c.eml");
   dir.Write("Sent/desktop.ini");
   dir.Write("Saved/box", "From a Tue Mar  3 08:15:00 2020\nSubject: one\n\nx\n");
+  dir.Write("Sent/empty.eml", "");  // Zimbra takes no empty message: counted as left out
   dir.Mkdir("Empty");
   const auto window = RunCli({"scan", "--from", "eml", dir.path().string()});
   EXPECT_EQ(window.status, kExitOk);
-  EXPECT_EQ(window.out, "3 Messages & 4 Folder(s) Queued for Conversion.\n");
+  EXPECT_EQ(window.out, "4 Messages & 4 Folder(s) Queued for Conversion.\n");
   const auto plain = RunCli({"scan", dir.path().string()});
   EXPECT_EQ(plain.status, kExitOk);
   EXPECT_EQ(plain.out,
-            "4 Messages & 3 Folder(s) Queued for Conversion.\n"
-            "Read as mbox, eml: 4 message(s), 1 file(s) that hold no mail.\n");
+            "4 Messages & 4 Folder(s) Queued for Conversion.\n"
+            "Read as mbox, eml: 5 message(s), 1 left out, 1 file(s) that hold no mail.\n");
 
   const auto listed = RunCli({"scan", "--from", "eml", "--list", dir.folder()});
   EXPECT_EQ(listed.status, kExitOk);

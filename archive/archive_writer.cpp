@@ -1,6 +1,6 @@
-// AddDirectoryTree reads the store and plans the archive; WriteCompressedArchive streams the
-// planned messages through the tar framing into one parallel gzip member, raising the
-// listener's events on the calling thread as it goes.
+// Read reads the store and plans the archive; Write streams the planned messages through the
+// tar framing into one parallel gzip member per volume, telling the progress listener on the
+// calling thread as it goes.
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -14,7 +14,7 @@
 #include "mailbox/message_headers.h"
 #include "platform/platform.h"
 #include "platform/termination.h"
-#include "scan/search.h"
+#include "scan/listing.h"
 
 namespace crateline::archive {
 namespace {
@@ -31,24 +31,20 @@ constexpr std::uint64_t kLargestMessage = (std::uint64_t{1} << 31) - 1;
 // enough that the open files and the cache they fill stay small.
 constexpr std::size_t kAheadFiles = 64;
 constexpr std::uint64_t kAheadBytes = 16 * 1024 * 1024;
-constexpr const char* kEventName = "Reading";
-constexpr const char* kListingEventName = "Listing";
-
-struct Stopped {};  // the run was stopped through `abort`, Cancel() or a signal
 
 }  // namespace
 
 // Writes one volume (the whole plan when there are none) into one gzip member.
-class TarArchive::Writer {
+class ArchiveWriter::Writer {
  public:
-  Writer(TarArchive& owner, platform::OutputFile& out, const Volume& volume)
+  Writer(ArchiveWriter& owner, platform::OutputFile& out, const Volume& volume)
       : owner_(owner),
         plan_(owner.plan_),
         report_(owner.report_),
         out_(out),
         volume_(volume),
         gzip_(
-            owner.level_, Threads(owner.threads_),
+            owner.options_.level, Threads(owner.options_.threads),
             [this](const char* data, std::size_t size) { out_.Write(data, size); },
             [this] { Events(); }),
         written_(plan_.folders.size(), 0) {
@@ -82,12 +78,12 @@ class TarArchive::Writer {
   }
 
   void CheckStop() {
-    if (owner_.cancelled_.load() || platform::TerminationRequested()) throw Stopped{};
+    if (owner_.cancelled_.load() || platform::TerminationRequested()) throw Stopped();
   }
 
   void Progress() {
     lastProgress_ = Clock::now();
-    if (owner_.listener_ != nullptr) owner_.listener_->ProgressInfo(kEventName, current_);
+    if (owner_.progress_ != nullptr) owner_.progress_->Writing(current_);
   }
 
   void Percent(int percent, bool force) {
@@ -95,9 +91,7 @@ class TarArchive::Writer {
     if (!force && percent == lastPercent_ && now - lastPercentAt_ < kEventInterval) return;
     lastPercent_ = percent;
     lastPercentAt_ = now;
-    bool abort = false;
-    if (owner_.listener_ != nullptr) owner_.listener_->PercentDone(percent, abort);
-    if (abort) owner_.cancelled_.store(true);
+    if (owner_.progress_ != nullptr) owner_.progress_->Percent(percent);
   }
 
   // Keeps the events coming while a large message is read or the workers are behind.
@@ -123,9 +117,9 @@ class TarArchive::Writer {
   void CannotOpen(const std::exception& error) {
     std::string root = plan_.inventory.root;
     if (root.size() > 1 && root.back() == scan::kSeparator) root.pop_back();
-    if (scan::GetEntryAttributes(root) == platform::kInvalidFileAttributes) {
-      throw std::runtime_error("the source \"" + root + "\" is no longer there (" +
-                               platform::GetApiErrorText(platform::LastApiError) + ")");
+    std::string why;
+    if (scan::KindAt(root, &why) == scan::EntryKind::kNone) {
+      throw std::runtime_error("the source \"" + root + "\" is no longer there (" + why + ")");
     }
     LeaveOut(std::string("could not be read: ") + error.what());
   }
@@ -346,7 +340,7 @@ class TarArchive::Writer {
     }
   }
 
-  TarArchive& owner_;
+  ArchiveWriter& owner_;
   const archive::Plan& plan_;
   ArchiveReport& report_;
   platform::OutputFile& out_;
@@ -372,56 +366,38 @@ class TarArchive::Writer {
   std::uint64_t bytesAhead_ = 0;
 };
 
-TarArchive::TarArchive(TarArchiveListener* listener) : listener_(listener) {}
-TarArchive::~TarArchive() = default;
+ArchiveWriter::ArchiveWriter(PackOptions options, ArchiveProgress* progress)
+    : options_(std::move(options)), progress_(progress) {}
+ArchiveWriter::~ArchiveWriter() = default;
 
-std::int32_t TarArchive::AddDirectoryTree(const std::string& path) {
+void ArchiveWriter::Read(const std::string& source) {
   plan_ = {};
   report_ = {};
-  lastError_.clear();
   cancelled_.store(false);
-  if (OutputFormat != "gnu") {
-    lastError_ = "the archive format \"" + OutputFormat + "\" is not written; only \"gnu\" is";
-    return 0;
-  }
-  mailbox::ReadOptions options = readOptions_;
+  mailbox::ReadOptions options = options_.read;
   auto lastEvent = Clock::time_point{};
-  options.tick = [&](const std::string& where) {
+  options.tick = [&](const std::string& where, std::size_t messages) {
     // Events while the store is read too: a network share can take long to list.
     if (Clock::now() - lastEvent >= kEventInterval) {
       lastEvent = Clock::now();
-      if (listener_ != nullptr) listener_->ProgressInfo(kListingEventName, where);
+      if (progress_ != nullptr) progress_->Listing(where, messages);
     }
-    if (cancelled_.load() || platform::TerminationRequested()) throw Stopped{};
+    if (cancelled_.load() || platform::TerminationRequested()) throw Stopped();
   };
-  try {
-    plan_ = MakePlan(mailbox::ReadSource(path, options, format_),
-                     [&] { options.tick(plan_.inventory.root); });
-  } catch (const mailbox::SourceError& e) {
-    lastError_ = e.what();
-    return 0;
-  } catch (const Stopped&) {
-    lastError_ = "the conversion was stopped; no archive was written";
-    return 0;
-  }
-  volumes_ = PlanVolumes(plan_, volumeSize_);
+  plan_ = MakePlan(mailbox::ReadSource(source, options, options_.format),
+                   [&] { options.tick(plan_.inventory.root, plan_.inventory.messages.size()); });
+  volumes_ = PlanVolumes(plan_, options_.volumeSize);
   ResetReport();
-  return 1;
 }
 
-std::size_t TarArchive::DropMessages(const std::function<bool(const PlannedMessage&)>& drop) {
+std::size_t ArchiveWriter::DropMessages(const std::function<bool(const PlannedMessage&)>& drop) {
   const std::size_t before = plan_.messages.size();
   std::erase_if(plan_.messages, drop);
-  volumes_ = PlanVolumes(plan_, volumeSize_);
+  volumes_ = PlanVolumes(plan_, options_.volumeSize);
   return before - plan_.messages.size();
 }
 
-void TarArchive::SetVolumeSize(std::uint64_t bytes) {
-  volumeSize_ = bytes;
-  volumes_ = PlanVolumes(plan_, volumeSize_);
-}
-
-void TarArchive::ResetReport() {
+void ArchiveWriter::ResetReport() {
   report_ = {};
   written_.assign(plan_.folders.size(), 0);
   report_.leftOut = plan_.leftOut;
@@ -432,7 +408,8 @@ void TarArchive::ResetReport() {
   report_.notes = plan_.inventory.notes;
 }
 
-void TarArchive::WriteOne(std::size_t index, platform::OutputFile& out, const std::string& name) {
+void ArchiveWriter::WriteOne(std::size_t index, platform::OutputFile& out,
+                             const std::string& name) {
   lastWritten_.clear();
   std::vector<std::uint64_t> counts;
   {
@@ -447,41 +424,39 @@ void TarArchive::WriteOne(std::size_t index, platform::OutputFile& out, const st
     if (written_[i] > 0) all.Add(plan_.folders[i], written_[i]);
   }
   report_.folders = all.Rows();
-  if (volumeSize_ > 0) {
+  if (options_.volumeSize > 0) {
     VolumeSummary summary{name, 0, volume.Rows()};
     for (const auto count : counts) summary.messages += count;
     report_.volumes.push_back(std::move(summary));
   }
 }
 
-std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
-  lastError_.clear();
+void ArchiveWriter::Write(const std::string& path) {
   ResetReport();  // what an earlier write found is its own
   cancelled_.store(false);
   if (plan_.messages.empty()) {
-    lastError_ = plan_.inventory.root.empty()
-                     ? "no folder was added to the archive"
-                     : "there are no messages to archive in \"" + plan_.inventory.root + "\"";
-    return 0;
+    throw std::runtime_error(plan_.inventory.root.empty()
+                                 ? "no mail store was read"
+                                 : "there are no messages to archive in \"" + plan_.inventory.root +
+                                       "\"");
   }
   std::vector<std::unique_ptr<platform::OutputFile>> outs;
   const auto open = [&](const std::string& name) {
     try {
       outs.push_back(outputFactory_ ? outputFactory_(name) : platform::CreateAtomicOutput(name));
     } catch (const platform::FileError& error) {
-      lastError_ = error.what();
-      throw OutputError(lastError_);
+      throw OutputError(error.what());
     }
   };
   const auto name = [&](std::size_t i) {
-    return volumeSize_ > 0 ? VolumePath(path, i, volumes_.size()) : path;
+    return options_.volumeSize > 0 ? VolumePath(path, i, volumes_.size()) : path;
   };
   open(name(0));  // raises OutputError: nothing is read when the archive cannot be made
   try {
     for (std::size_t i = 0; i < volumes_.size(); ++i) {
       if (i > 0) open(name(i));
       WriteOne(i, *outs.back(), name(i));
-      if (lastWritten_.empty() && volumeSize_ > 0) {
+      if (lastWritten_.empty() && options_.volumeSize > 0) {
         // None of the volume's messages could be read: an archive of nothing is no volume.
         outs.back()->Discard();
         outs.pop_back();
@@ -495,35 +470,20 @@ std::int32_t TarArchive::WriteCompressedArchive(const std::string& path) {
       throw std::runtime_error("none of the messages could be read");
     // Only now is anything put in place; until here what was there is untouched.
     for (auto& out : outs) out->Commit();
-    return 1;
-  } catch (const Stopped&) {
-    lastError_ = "the conversion was stopped; no archive was written";
-  } catch (const OutputError&) {
-  } catch (const std::exception& e) {
-    lastError_ = e.what();
+  } catch (...) {
+    for (auto& out : outs) out->Discard();
+    throw;
   }
-  for (auto& out : outs) out->Discard();
-  return 0;
 }
 
-std::int32_t TarArchive::WriteVolume(std::size_t index, platform::OutputFile& out,
-                                     const std::string& name) {
-  lastError_.clear();
+void ArchiveWriter::WriteVolume(std::size_t index, platform::OutputFile& out,
+                                const std::string& name) {
   if (index == 0) ResetReport();
   cancelled_.store(false);
   if (index >= volumes_.size() || plan_.messages.empty()) {
-    lastError_ = "there is no volume " + std::to_string(index + 1) + " to write";
-    return 0;
+    throw std::runtime_error("there is no volume " + std::to_string(index + 1) + " to write");
   }
-  try {
-    WriteOne(index, out, name);
-    return 1;
-  } catch (const Stopped&) {
-    lastError_ = "the conversion was stopped";
-  } catch (const std::exception& e) {
-    lastError_ = e.what();
-  }
-  return 0;
+  WriteOne(index, out, name);
 }
 
 }  // namespace crateline::archive

@@ -69,26 +69,34 @@ std::string Body(int i) {
 }
 
 // Records every event and can stop the run or do harm from inside one.
-class Recorder : public TarArchiveListener {
+class Recorder : public ArchiveProgress {
  public:
-  void PercentDone(int percent, bool& abort) override {
+  void Percent(int percent) override {
     percents.push_back(percent);
-    if (abortAt >= 0 && static_cast<int>(percents.size()) > abortAt) abort = true;
     if (onPercent) onPercent(percent);
   }
-  void ProgressInfo(const std::string& name, const std::string& value) override {
-    if (name != "Reading") return;  // the listing of the store
+  void Writing(const std::string& value) override {
     values.push_back(value);
     if (onProgress) onProgress(value);
   }
   std::vector<int> percents;
   std::vector<std::string> values;
-  int abortAt = -1;
   std::function<void(const std::string&)> onProgress;
   std::function<void(int)> onPercent;
 };
 
-class TarArchiveTest : public ::testing::Test {
+// Why `run` failed: the message of what it threw; empty when it did not.
+template <typename Exception = std::exception, typename Run>
+std::string Failure(Run run) {
+  try {
+    run();
+  } catch (const Exception& error) {
+    return error.what();
+  }
+  return {};
+}
+
+class ArchiveWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     source_ = dir_.Mkdir("source");
@@ -117,7 +125,7 @@ class TarArchiveTest : public ::testing::Test {
 };
 
 #ifndef _WIN32  // links, a FIFO, and GNU tar, Python and bsdtar as readers
-TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
+TEST_F(ArchiveWriterTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   Write("Inbox/a.eml", Message(kDate));
   Write("Inbox/B.EML", Message("", "Received: from x by y; Wed, 4 Mar 2020 10:00:00 +0000\r\n"));
   Write("Inbox/desktop.ini", "[.ShellClassInfo]\r\n");
@@ -135,9 +143,9 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
   fs::permissions(source_ / "Inbox/readonly.eml", fs::perms::owner_read | fs::perms::group_read);
 
   Recorder events;
-  TarArchive tar(&events);
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1) << tar.LastError();
-  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ArchiveWriter tar({}, &events);
+  ASSERT_NO_THROW(tar.Read(Src()));
+  ASSERT_NO_THROW(tar.Write(Dest()));
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
 
   const auto& report = tar.Report();
@@ -193,28 +201,27 @@ TEST_F(TarArchiveTest, OnlyMessagesGoInAndIndependentReadersAgree) {
 
 #endif
 
-TEST_F(TarArchiveTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
+TEST_F(ArchiveWriterTest, AStoppedRunLeavesNothingAndKeepsTheOldFile) {
   WriteMessages(30);
   dir_.Write("out/mail.tgz", "the previous archive");
   Recorder events;
-  events.abortAt = 0;  // the first PercentDone says abort
-  TarArchive tar(&events);
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-  EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
-  EXPECT_NE(tar.LastError().find("stopped"), std::string::npos);
+  ArchiveWriter tar({}, &events);
+  events.onPercent = [&](int) { tar.Cancel(); };  // at the first event
+  ASSERT_NO_THROW(tar.Read(Src()));
+  EXPECT_NE(Failure<Stopped>([&] { tar.Write(Dest()); }).find("stopped"), std::string::npos);
   EXPECT_EQ(ReadFile(Dest()), "the previous archive");
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
 
   // Cancel, as another thread would call it, in the middle of the write.
   Recorder canceller;
-  TarArchive again(&canceller);
-  ASSERT_EQ(again.AddDirectoryTree(Src()), 1);
+  ArchiveWriter again({}, &canceller);
+  ASSERT_NO_THROW(again.Read(Src()));
   canceller.onProgress = [&](const std::string&) { again.Cancel(); };
-  EXPECT_NE(again.WriteCompressedArchive(Dest()), 1);
+  EXPECT_THROW(again.Write(Dest()), Stopped);
   EXPECT_EQ(ReadFile(Dest()), "the previous archive");
   // A stop belongs to its own write: the next one runs.
   canceller.onProgress = nullptr;
-  EXPECT_EQ(again.WriteCompressedArchive(Dest()), 1) << again.LastError();
+  EXPECT_NO_THROW(again.Write(Dest()));
   EXPECT_NE(ReadFile(Dest()), "the previous archive");
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
 }
@@ -244,55 +251,54 @@ class FailingOutput : public platform::OutputFile {
   bool* discarded_;
 };
 
-TEST_F(TarArchiveTest, AFullDiskFailsNamingTheDestinationAndTheReason) {
+TEST_F(ArchiveWriterTest, AFullDiskFailsNamingTheDestinationAndTheReason) {
   std::mt19937 generator(7);
   std::string random;
   for (int i = 0; i < 300000; ++i) random += static_cast<char>(generator());
   for (int i = 0; i < 8; ++i) Write("m" + std::to_string(i) + ".eml", Message("", "", random));
   for (std::size_t limit : {std::size_t{0}, std::size_t{10}, std::size_t{200000}}) {
     bool discarded = false;
-    TarArchive tar;
+    ArchiveWriter tar;
     tar.SetOutputFactory([&](const std::string& path) {
       return std::make_unique<FailingOutput>(path, limit, &discarded);
     });
-    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-    EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
-    EXPECT_NE(tar.LastError().find(Dest()), std::string::npos) << tar.LastError();
-    EXPECT_NE(tar.LastError().find(platform::SystemErrorText(kDiskFull)), std::string::npos)
-        << tar.LastError();
+    ASSERT_NO_THROW(tar.Read(Src()));
+    const std::string why = Failure([&] { tar.Write(Dest()); });
+    EXPECT_NE(why.find(Dest()), std::string::npos) << why;
+    EXPECT_NE(why.find(platform::SystemErrorText(kDiskFull)), std::string::npos) << why;
     EXPECT_TRUE(discarded);
   }
 }
 
-TEST_F(TarArchiveTest, FailuresOutsideTheMessages) {
+TEST_F(ArchiveWriterTest, FailuresOutsideTheMessages) {
   Write("a.eml", Message(kDate));
-  TarArchive missing;
-  EXPECT_NE(missing.AddDirectoryTree(Src("nowhere")), 1);
-  EXPECT_NE(missing.LastError().find("nowhere"), std::string::npos);
+  ArchiveWriter missing;
+  EXPECT_NE(Failure<mailbox::SourceError>([&] { missing.Read(Src("nowhere")); }).find("nowhere"),
+            std::string::npos);
 
-  // The archive file cannot be created: raised, not returned, before anything is read.
-  TarArchive noFolder;
-  ASSERT_EQ(noFolder.AddDirectoryTree(Src()), 1);
-  EXPECT_THROW(noFolder.WriteCompressedArchive((out_ / "no" / "such" / "x.tgz").string()),
-               OutputError);
-  EXPECT_NE(noFolder.LastError().find("x.tgz"), std::string::npos) << noFolder.LastError();
+  // The archive file cannot be created: said before anything is read.
+  ArchiveWriter noFolder;
+  ASSERT_NO_THROW(noFolder.Read(Src()));
+  const std::string why =
+      Failure<OutputError>([&] { noFolder.Write((out_ / "no" / "such" / "x.tgz").string()); });
+  EXPECT_NE(why.find("x.tgz"), std::string::npos) << why;
 
-  TarArchive empty;
+  ArchiveWriter empty;
   const fs::path nothing = dir_.Mkdir("nothing");
-  ASSERT_EQ(empty.AddDirectoryTree(nothing.string()), 1);
-  EXPECT_NE(empty.WriteCompressedArchive(Dest()), 1);
+  ASSERT_NO_THROW(empty.Read(nothing.string()));
+  EXPECT_NE(Failure([&] { empty.Write(Dest()); }).find("no messages"), std::string::npos);
   EXPECT_FALSE(fs::exists(Dest()));
 }
 
-TEST_F(TarArchiveTest, MessagesLeftOutOrWarnedOfAndAVanishedSourceFails) {
+TEST_F(ArchiveWriterTest, MessagesLeftOutOrWarnedOfAndAVanishedSourceFails) {
   Write("a.eml", Message(kDate, "", std::string(10241, 'x') + "\r\n"));
   Write("b.eml", Message(kDate));
   Write("fine.eml", Message(kDate, "", std::string(10240, 'x') + "\r\n"));
   {
-    TarArchive tar;
-    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    ArchiveWriter tar;
+    ASSERT_NO_THROW(tar.Read(Src()));
     fs::remove(source_ / "b.eml");  // gone between the walk and the write
-    ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+    ASSERT_NO_THROW(tar.Write(Dest()));
     EXPECT_EQ(tar.Report().messagesWritten, 2u);
     ASSERT_EQ(tar.Report().leftOut.size(), 1u);
     EXPECT_NE(tar.Report().leftOut[0].why.find("could not be read"), std::string::npos);
@@ -302,19 +308,19 @@ TEST_F(TarArchiveTest, MessagesLeftOutOrWarnedOfAndAVanishedSourceFails) {
   }
   {
     Recorder events;
-    TarArchive tar(&events);
-    ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
+    ArchiveWriter tar({}, &events);
+    ASSERT_NO_THROW(tar.Read(Src()));
     events.onProgress = [&](const std::string&) { fs::remove_all(source_); };
     fs::remove(Dest());
-    EXPECT_NE(tar.WriteCompressedArchive(Dest()), 1);
-    EXPECT_NE(tar.LastError().find("no longer there"), std::string::npos) << tar.LastError();
+    const std::string why = Failure([&] { tar.Write(Dest()); });
+    EXPECT_NE(why.find("no longer there"), std::string::npos) << why;
     EXPECT_FALSE(fs::exists(Dest()));
   }
 }
 
 #ifndef _WIN32  // the program's end is watched from a forked child
 // The window may end the program from inside an event, in the middle of a write.
-TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
+TEST_F(ArchiveWriterTest, EndingTheProgramInsideAnEventLeavesNoFile) {
   WriteMessages(5);
   dir_.Write("out/mail.tgz", "the previous archive");
   for (bool unnamed : {true, false}) {
@@ -327,9 +333,11 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
       events.onProgress = [&](const std::string&) {
         if (++seen == 3) std::exit(0);
       };
-      TarArchive tar(&events);
-      tar.SetThreads(2);
-      if (tar.AddDirectoryTree(Src()) == 1) tar.WriteCompressedArchive(Dest());
+      PackOptions options;
+      options.threads = 2;
+      ArchiveWriter tar(options, &events);
+      tar.Read(Src());
+      tar.Write(Dest());
       _exit(1);
     }
     int status = 0;
@@ -341,9 +349,9 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
   }
   // The named temporary file also makes a complete archive.
   platform::UseUnnamedOutputs(false);
-  TarArchive tar;
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-  EXPECT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ArchiveWriter tar;
+  ASSERT_NO_THROW(tar.Read(Src()));
+  EXPECT_NO_THROW(tar.Write(Dest()));
   platform::UseUnnamedOutputs(true);
   EXPECT_TRUE(VerifyArchive(Dest(), Src()).Ok());
   EXPECT_TRUE(OutHasOnly({"mail.tgz"}));
@@ -355,7 +363,7 @@ TEST_F(TarArchiveTest, EndingTheProgramInsideAnEventLeavesNoFile) {
 // Files are opened ahead of the one being written, so that a cold disk reads while the
 // compressor works: never so many that a large mailbox runs out of file handles, and each
 // message still lands in its own entry, with what the file holds when its turn comes.
-TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
+TEST_F(ArchiveWriterTest, ReadsAheadWithinBoundsAndInOrder) {
   constexpr int kMessages = 300;
   WriteMessages(kMessages, "Inbox/");
   const auto openFiles = [] {
@@ -371,9 +379,9 @@ TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
       Write("Inbox/m1010.eml", Message(kDate, "", "changed\r\n"));
     }
   };
-  TarArchive tar(&events);
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ArchiveWriter tar({}, &events);
+  ASSERT_NO_THROW(tar.Read(Src()));
+  ASSERT_NO_THROW(tar.Write(Dest()));
   EXPECT_GT(most, 8);    // it does read ahead
   EXPECT_LT(most, 100);  // but not the whole folder
   EXPECT_TRUE(tar.Report().damaged.empty());
@@ -386,7 +394,7 @@ TEST_F(TarArchiveTest, ReadsAheadWithinBoundsAndInOrder) {
 
 // A large message is streamed with the size it had when opened; one that shrinks meanwhile is
 // padded to that size and reported, and the archive stays whole.
-TEST_F(TarArchiveTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
+TEST_F(ArchiveWriterTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
   const std::string line = "a line of a very large message, repeated to make it large\r\n";
   std::string body;
   while (body.size() < 70u * 1024 * 1024) body += line;
@@ -400,9 +408,9 @@ TEST_F(TarArchiveTest, AMessageThatShrinksWhileReadKeepsTheArchiveWhole) {
       truncated = true;
     }
   };
-  TarArchive tar(&shrinker);
-  ASSERT_EQ(tar.AddDirectoryTree(Src()), 1);
-  ASSERT_EQ(tar.WriteCompressedArchive(Dest()), 1) << tar.LastError();
+  ArchiveWriter tar({}, &shrinker);
+  ASSERT_NO_THROW(tar.Read(Src()));
+  ASSERT_NO_THROW(tar.Write(Dest()));
   ASSERT_TRUE(truncated);
   ASSERT_EQ(tar.Report().damaged.size(), 1u);
   EXPECT_NE(tar.Report().damaged[0].why.find("shrank"), std::string::npos);
