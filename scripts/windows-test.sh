@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Builds the core, crateline-cli and their tests for 32- and 64-bit Windows with mingw-w64 and
-# runs them under Wine, then checks the Windows program end to end: it converts the sample
-# mailbox, which the Linux verify reads back, and scans a folder whose path is longer than
-# 260 characters and has names outside ASCII. Needs the Linux build (scripts/build.sh) first.
+# Builds the core, crateline-cli, the window and their tests for 32- and 64-bit Windows with
+# mingw-w64 and runs them under Wine, checks that the programs need no DLL Windows lacks, then
+# checks the Windows program end to end: it converts the sample mailbox, which the Linux verify
+# reads back, and scans a folder whose path is longer than 260 characters and has names outside
+# ASCII. Needs the Linux build (scripts/build.sh) first.
 set -euo pipefail
+# The window's test creates the real window: Wine, from its first process on, draws on a
+# virtual display of its own.
+if [ -z "${CRATELINE_UNDER_XVFB:-}" ]; then
+  export CRATELINE_UNDER_XVFB=1
+  exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -15,12 +22,19 @@ wineserver -p
 trap 'wineserver -k || true' EXIT
 wine wineboot -i </dev/null >/dev/null 2>&1
 
+system_dlls='kernel32|user32|gdi32|comctl32|comdlg32|shell32|shlwapi|ole32|oleaut32|advapi32|msvcrt|normaliz|ws2_32|winhttp|crypt32|bcrypt|uxtheme|version'
 for arch in i686 x86_64; do
   build="build-win-$arch"
   echo "windows: building for $arch"
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRATELINE_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-$arch.cmake" >/dev/null
   cmake --build "$build" -j 2
+  # The programs must start on a bare Windows: they may import only the system's own DLLs.
+  for exe in "$build"/cli/*.exe "$build"/win32/*.exe; do
+    foreign=$("$arch-w64-mingw32-objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+      tr '[:upper:]' '[:lower:]' | grep -Ev "^($system_dlls)\.dll$" || true)
+    [ -z "$foreign" ] || { echo "windows: $exe needs $foreign, which Windows does not ship" >&2; exit 1; }
+  done
   # Each test binary once, directly: its own summary line says how many tests ran (an
   # emulator that cannot start a program runs none, and that must not pass for success).
   for binary in "$build"/tests/*.exe; do
