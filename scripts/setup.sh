@@ -27,7 +27,9 @@ packages=(
   # resources, installation and the package (CPack reads the programs' libraries with file)
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db file
   # the window in a real X server, for screenshots and trying it by hand
-  xvfb xauth
+  xvfb xauth x11-utils
+  # the Windows installer
+  nsis
 )
 
 sudo=""

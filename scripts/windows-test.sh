@@ -72,4 +72,7 @@ echo "windows: $out"
 out=$(wine "$cli" scan "Z:$(echo "$work/long" | tr / '\\')" | tr -d '\r' | head -n 1)
 echo "windows: $out"
 [ "$out" = "2 Messages & 12 Folder(s) Queued for Conversion." ] || { echo "windows: wrong walk" >&2; exit 1; }
+# What a person on Windows downloads: the installer and the zip, and the installer tried.
+bash scripts/windows-package.sh
+bash scripts/windows-install-test.sh
 echo "windows: all checks passed"
