@@ -574,6 +574,16 @@ LRESULT CALLBACK MainWindow::ClientProc(HWND window, UINT message, WPARAM w, LPA
 
 LRESULT MainWindow::OnFrame(HWND frame, UINT message, WPARAM w, LPARAM l) {
   switch (message) {
+    case WM_ACTIVATE:
+      // Back to the window, the focus goes back where it was, not to the frame.
+      if (LOWORD(w) == WA_INACTIVE) {
+        lastFocus_ = GetFocus();
+      } else if (lastFocus_ != nullptr && IsWindowEnabled(lastFocus_) &&
+                 IsWindowVisible(lastFocus_)) {
+        ::SetFocus(lastFocus_);
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       logic_->Form_Unload();
       return 0;

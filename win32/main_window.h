@@ -76,10 +76,11 @@ class MainWindow final : public window::View {
   std::array<HWND, 32> controls_{};
   std::array<std::wstring, 32> paths_{};  // path labels: the full text, in mnemonic notation
   std::array<std::wstring, 32> shown_{};  // path labels: what fits
-  std::array<HFONT, 8> fonts_{};
-  std::array<window::Font, 8> fontSpecs_{};
+  std::array<HFONT, 12> fonts_{};         // the layout uses eight
+  std::array<window::Font, 12> fontSpecs_{};
   HBRUSH face_ = nullptr;
   bool busy_ = false;
+  HWND lastFocus_ = nullptr;  // where the focus was when the window lost it
   int scrollX_ = 0, scrollY_ = 0;
   std::unique_ptr<window::FrmStep1> logic_;
 };

@@ -131,6 +131,14 @@ TEST_F(Win32WindowTest, KeysMoveTheFocusAndPressButtons) {
   EXPECT_TRUE(window_.PreTranslate(alt));
   EXPECT_EQ(desktop_.opened.size(), 2u);
 
+  // Another window comes and goes: the focus comes back to the button it was on.
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100,
+                               100, nullptr, nullptr, nullptr, nullptr);
+  SetActiveWindow(other);
+  SetActiveWindow(window_.Frame());
+  EXPECT_EQ(GetFocus(), H(Control::kCmdHelp));
+  DestroyWindow(other);
+
   // The window itself holds the focus while the buttons are locked.
   window_.SetFocus(Control::kWindow);
   EXPECT_EQ(GetFocus(), window_.Frame());
