@@ -206,17 +206,14 @@ void MainWindow::Build() {
 }
 
 void MainWindow::Connect() {
-  const auto on = [this](Control control, void (window::FrmStep1::*handler)()) {
-    connect(static_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
-            [this, handler] { (logic_.get()->*handler)(); });
+  for (const window::ControlSpec& spec : window::Controls()) {
+    if (spec.kind != Kind::kButton) continue;
+    connect(static_cast<QPushButton*>(Widget(spec.id)), &QPushButton::clicked, this,
+            [this, id = spec.id] { logic_->Click(id); });
+  }
+  static_cast<LinkLabel*>(Widget(Control::kLabel4))->onClick = [this] {
+    logic_->Click(Control::kLabel4);
   };
-  on(Control::kCmdEnd, &window::FrmStep1::cmdEnd_Click);
-  on(Control::kCmdAddFolder, &window::FrmStep1::CmdAddFolder_Click);
-  on(Control::kCmdConvertTGZ, &window::FrmStep1::CmdConvertTGZ_Click);
-  on(Control::kCmdStop, &window::FrmStep1::CmdStop_Click);
-  on(Control::kCmdHelp, &window::FrmStep1::CmdHelp_Click);
-  on(Control::kCmdOpen, &window::FrmStep1::CmdOpen_Click);
-  static_cast<LinkLabel*>(Widget(Control::kLabel4))->onClick = [this] { logic_->Label4_Click(); };
 }
 
 void MainWindow::Place() {

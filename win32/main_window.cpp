@@ -487,31 +487,7 @@ bool MainWindow::PreTranslate(const MSG& message) {
 }
 
 void MainWindow::Command(Control control) {
-  switch (control) {
-    case Control::kCmdEnd:
-      logic_->cmdEnd_Click();
-      break;
-    case Control::kCmdAddFolder:
-      logic_->CmdAddFolder_Click();
-      break;
-    case Control::kCmdConvertTGZ:
-      logic_->CmdConvertTGZ_Click();
-      break;
-    case Control::kCmdStop:
-      logic_->CmdStop_Click();
-      break;
-    case Control::kCmdHelp:
-      logic_->CmdHelp_Click();
-      break;
-    case Control::kCmdOpen:
-      logic_->CmdOpen_Click();
-      break;
-    case Control::kLabel4:
-      logic_->Label4_Click();
-      break;
-    default:
-      break;  // the two buttons beyond the client area do nothing
-  }
+  logic_->Click(control);
 }
 
 void MainWindow::Draw(const DRAWITEMSTRUCT& item) {

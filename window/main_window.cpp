@@ -259,6 +259,27 @@ void FrmStep1::Label4_Click() {
   desktop_.ShellOpen(kGuideAddress);
 }
 
+void FrmStep1::Click(Control control) {
+  switch (control) {
+    case Control::kCmdEnd:
+      return cmdEnd_Click();
+    case Control::kCmdAddFolder:
+      return CmdAddFolder_Click();
+    case Control::kCmdConvertTGZ:
+      return CmdConvertTGZ_Click();
+    case Control::kCmdStop:
+      return CmdStop_Click();
+    case Control::kCmdHelp:
+      return CmdHelp_Click();
+    case Control::kCmdOpen:
+      return CmdOpen_Click();
+    case Control::kLabel4:
+      return Label4_Click();
+    default:
+      return;  // the two buttons beyond the client area do nothing
+  }
+}
+
 void FrmStep1::CmdOpen_Click() {
   desktop_.ShellOpen(scan::FolderOfPath(DestinationPath));
 }

@@ -37,6 +37,8 @@ class FrmStep1 final : private job::TarArchiveListener {
   void CmdHelp_Click();
   void Label4_Click();
   void CmdOpen_Click();
+  // A click on `control`, as a face reports it: the handler of that control, if it has one.
+  void Click(Control control);
 
   // State the handlers share.
   std::string SourcePath;  // a folder with its separator, or a mail-store file
