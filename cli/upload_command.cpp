@@ -1,8 +1,8 @@
 // crateline-cli upload: sends archives, or a mail store packed on the way, into a mailbox, and
 // says what the server made of every volume.
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +17,7 @@
 #include "archive/archive.h"
 #include "cli/commands.h"
 #include "job/send.h"
+#include "platform/secret_prompt.h"
 #include "platform/termination.h"
 #include "upload/upload.h"
 #include "util/utf8_path.h"
@@ -47,34 +48,6 @@ bool ReadFirstLine(const std::string& path, std::string& line) {
   if (!file) return false;
   std::getline(file, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
-
-// Asks on the terminal itself, with echo off, so that the password is neither shown nor in
-// the shell's history; false when there is no terminal to ask on.
-bool PromptForPassword(const std::string& prompt, std::string& password) {
-  FILE* tty = std::fopen("/dev/tty", "r+");
-  if (tty == nullptr) return false;
-  const int fd = fileno(tty);
-  termios before{};
-  const bool restore = tcgetattr(fd, &before) == 0;
-  if (restore) {
-    termios quiet = before;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
-  std::fputs(prompt.c_str(), tty);
-  std::fflush(tty);
-  char buffer[1024];
-  const bool got = std::fgets(buffer, sizeof buffer, tty) != nullptr;
-  if (restore) tcsetattr(fd, TCSAFLUSH, &before);
-  std::fputs("\n", tty);
-  std::fclose(tty);
-  if (!got) return false;
-  password = buffer;
-  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
-    password.pop_back();
-  }
   return true;
 }
 
@@ -191,7 +164,7 @@ bool FindPassword(const UploadCommandOptions& options, const std::string& accoun
     if (!found) err << "crateline-cli: " << kPasswordVariable << " is set, but empty\n";
     if (!found) return false;
   } else {
-    found = PromptForPassword("Password for " + account + ": ", password);
+    found = platform::AskSecret("Password for " + account + ": ", password);
   }
   if (!found) {
     err << "crateline-cli: no password: give --password-file FILE, set " << kPasswordVariable
