@@ -114,7 +114,6 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                      "archive, byte for byte, in its folder, with its date and read state");
   AddSourceOptions(verify, verifyOptions.sourceOptions, verifyLabels);
 
-#ifdef CRATELINE_HAVE_UPLOAD
   UploadCommandOptions uploadOptions;
   std::string uploadLabels;
   CLI::App* upload = app.add_subcommand(
@@ -173,7 +172,6 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
                      "Keep the upload's journal in FILE instead of beside the source (a source "
                      "on read-only media)");
   AddSourceOptions(upload, uploadOptions.source, uploadLabels);
-#endif
 
   // CLI11 reads arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -196,10 +194,8 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
   if (scan->parsed()) return RunScan(scanOptions, streams);
   if (convert->parsed()) return RunConvert(convertOptions, streams);
   if (verify->parsed()) return RunVerify(verifyOptions, streams);
-#ifdef CRATELINE_HAVE_UPLOAD
   uploadOptions.source.read.labels = LabelModeOf(uploadLabels);
   if (upload->parsed()) return RunUpload(uploadOptions, streams);
-#endif
   streams.out << app.help();
   return kExitOk;
 }

@@ -1,5 +1,6 @@
-// HTTPS requests through libcurl: small ones whose answer is read whole (logging in), and large
-// ones whose body is streamed from a reader (an archive as it is made) with no copy on disk.
+// HTTPS requests, through libcurl on Linux and the system's WinHTTP on Windows: small ones whose
+// answer is read whole (logging in), and large ones whose body is streamed from a reader (an
+// archive as it is made) with no copy on disk. Both answer with the same Response.
 //
 // What an upload must tell apart is how far a request got, since Zimbra keeps what an import
 // already added: nothing sent (the connection failed; safe to send again), sent but no answer
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,9 +67,13 @@ class HttpClient {
   Response Post(const Request& request, const Progress& progress = {});
 
  private:
+  struct Native;  // the library's own handles
   TlsOptions tls_;
-  void* curl_;
+  std::unique_ptr<Native> native_;
 };
+
+// The most of an answer kept in Response::body: a verdict is a page of faults at most.
+constexpr std::size_t kLargestAnswer = 16 * 1024 * 1024;
 
 // Text escaped for a URL's query or path segment (RFC 3986 unreserved characters kept).
 std::string UrlEncoded(const std::string& text, const std::string& alsoKeep = "");

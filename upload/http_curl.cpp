@@ -1,3 +1,4 @@
+// The HTTP seam on Linux, through libcurl.
 #include "upload/http.h"
 
 #include <curl/curl.h>
@@ -5,8 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/termination.h"
 
@@ -14,7 +17,6 @@ namespace crateline::upload {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kLargestAnswer = 16 * 1024 * 1024;  // an answer is HTML of faults at most
 constexpr long kConnectSeconds = 30;
 // The body's bytes must move at least this often: a peer that takes nothing for so long is gone.
 constexpr auto kStall = std::chrono::seconds(120);
@@ -114,18 +116,22 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) 
 
 }  // namespace
 
-HttpClient::HttpClient(TlsOptions tls) : tls_(std::move(tls)), curl_(nullptr) {
+struct HttpClient::Native {
+  CURL* curl = nullptr;
+};
+
+HttpClient::HttpClient(TlsOptions tls) : tls_(std::move(tls)), native_(std::make_unique<Native>()) {
   GlobalInit();
-  curl_ = curl_easy_init();
-  if (curl_ == nullptr) throw std::runtime_error("libcurl could not be set up");
+  native_->curl = curl_easy_init();
+  if (native_->curl == nullptr) throw std::runtime_error("libcurl could not be set up");
 }
 
 HttpClient::~HttpClient() {
-  curl_easy_cleanup(static_cast<CURL*>(curl_));
+  curl_easy_cleanup(native_->curl);
 }
 
 Response HttpClient::Post(const Request& request, const Progress& progress) {
-  CURL* curl = static_cast<CURL*>(curl_);
+  CURL* curl = native_->curl;
   curl_easy_reset(curl);
   Response response;
   Transfer transfer{&request, &progress, &response};
@@ -221,23 +227,6 @@ Response HttpClient::Post(const Request& request, const Progress& progress) {
                                             : curl_easy_strerror(code);
   }
   return response;
-}
-
-std::string UrlEncoded(const std::string& text, const std::string& alsoKeep) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : text) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                            (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved || alsoKeep.find(static_cast<char>(c)) != std::string::npos) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
 }
 
 }  // namespace crateline::upload

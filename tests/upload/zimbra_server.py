@@ -86,7 +86,7 @@ class _Discard:
 
 
 class ZimbraServer:
-    def __init__(self, cli, workdir):
+    def __init__(self, cli, workdir, host="127.0.0.1"):
         self.cli = cli
         self.workdir = workdir
         self.accounts = {"ann@example.com": "s3cret pass", "ben@example.com": "b3n",
@@ -128,7 +128,7 @@ class ZimbraServer:
         context.load_cert_chain(self.cert, self.key)
         self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
         self.port = self.httpd.server_address[1]
-        self.url = f"https://127.0.0.1:{self.port}"
+        self.url = f"https://{host}:{self.port}"
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
