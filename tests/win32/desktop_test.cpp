@@ -1,5 +1,5 @@
-// The system's own message box, as the window's logic asks for it: its text, title, icon and
-// buttons read off the box on the screen, and the answer given by pressing one of them.
+// The system's own message box and save dialog, as the window's logic asks for them: read off
+// the screen, and answered by pressing their buttons.
 #include "win32/desktop.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <windows.h>
 #undef MessageBox  // the window's own box is window::MessageBox
 
+#include <optional>
 #include <string>
 
 #include "platform/system_calls.h"
@@ -84,6 +85,50 @@ TEST(SystemDesktop, MessageBoxesAsAsked) {
             BoxAnswer::kOk);
   EXPECT_EQ(seen.text, "12 Messages Queued for Conversion. R&D \xe2\x80\x94 \xe9\x82\xae");
   EXPECT_EQ(seen.icon, nullptr);
+}
+
+// The system's save dialog as the window asks for it: the filter it offers, a name typed into
+// it (the extension added), and Cancel.
+std::wstring typed;
+std::string offered;
+
+void CALLBACK AnswerTheSaveDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = FindWindowW(L"#32770", nullptr);
+  if (dialog == nullptr) return;
+  HWND name = GetDlgItem(dialog, 1148);  // the name's box: Windows' id, then Wine's
+  if (name == nullptr) name = GetDlgItem(dialog, 1152);
+  HWND filter = GetDlgItem(dialog, 1136);
+  if (name == nullptr || filter == nullptr) return;  // not laid out yet
+  KillTimer(nullptr, timer);
+  wchar_t text[256] = {};
+  SendMessageW(filter, CB_GETLBTEXT, SendMessageW(filter, CB_GETCURSEL, 0, 0),
+               reinterpret_cast<LPARAM>(text));
+  offered = platform::Utf16ToUtf8(reinterpret_cast<const char16_t*>(text));
+  if (typed.empty()) {
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    return;
+  }
+  SetWindowTextW(name, typed.c_str());
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+TEST(SystemDesktop, SaveDialogAsAsked) {
+  const auto desktop = MakeSystemDesktop();
+  const window::SaveRequest request{"Zimbra Mailboxe(s) (*.tgz)", "*.tgz", "Mail.tgz"};
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  const std::string chosen =
+      platform::Utf16ToUtf8(reinterpret_cast<const char16_t*>(folder)) + "Post \xc3\xa4";
+  typed = reinterpret_cast<const wchar_t*>(platform::Utf8ToUtf16(chosen).c_str());
+  SetTimer(nullptr, 0, 10, AnswerTheSaveDialog);
+  const std::optional<std::string> answer = desktop->AskSaveFile({}, request);
+  EXPECT_EQ(offered, "Zimbra Mailboxe(s) (*.tgz)");
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(*answer, chosen + ".tgz");
+
+  typed.clear();
+  SetTimer(nullptr, 0, 10, AnswerTheSaveDialog);
+  EXPECT_FALSE(desktop->AskSaveFile({}, request).has_value());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // after windows.h, which it needs
 #include <commctrl.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "archive/verify.h"
@@ -146,18 +147,16 @@ TEST_F(Win32WindowTest, KeysMoveTheFocusAndPressButtons) {
 
 // The whole job through the window's buttons: choose, count, convert, and an archive that
 // holds every message.
-TEST_F(Win32WindowTest, ConvertsThroughItsButtons) {
+// The sample mailbox that comes with the sources: several kinds of store, names outside ASCII.
+TEST_F(Win32WindowTest, ConvertsTheSampleMailboxThroughItsButtons) {
   window_.Show();
-  for (int i = 0; i < 5; ++i) {
-    dir_.Write("mail/Inbox/m" + std::to_string(i) + ".eml",
-               "Date: Tue, 3 Mar 2020 09:15:00 +0100\r\nSubject: m\r\n\r\nbody\r\n");
-  }
-  const std::string source = (dir_.path() / "mail").string();
+  std::string source = CRATELINE_SAMPLE_MAILBOX;
+  std::replace(source.begin(), source.end(), '/', '\\');
   desktop_.folder = source;
   Press(Control::kCmdAddFolder);
-  EXPECT_EQ(Text(H(Control::kLblCount)), "5 Messages && 1 Folder(s) Queued for Conversion.");
+  EXPECT_EQ(Text(H(Control::kLblCount)), "14 Messages && 7 Folder(s) Queued for Conversion.");
   ASSERT_FALSE(desktop_.boxes.empty());
-  EXPECT_EQ(desktop_.boxes.back().text, "5 Messages Queued for Conversion.");
+  EXPECT_EQ(desktop_.boxes.back().text, "14 Messages Queued for Conversion.");
   EXPECT_TRUE(IsWindowEnabled(H(Control::kCmdConvertTGZ)));
 
   desktop_.boxes.clear();
@@ -171,7 +170,7 @@ TEST_F(Win32WindowTest, ConvertsThroughItsButtons) {
   EXPECT_FALSE(IsWindowVisible(H(Control::kCmdStop)));
   const archive::VerifyResult verified = archive::VerifyArchive(destination, source);
   EXPECT_TRUE(verified.Ok()) << (verified.problems.empty() ? "" : verified.problems.front());
-  EXPECT_EQ(verified.messages, 5u);
+  EXPECT_EQ(verified.messages, 14u);
   Press(Control::kCmdOpen);
   EXPECT_EQ(desktop_.opened.back(), dir_.folder());
 }
