@@ -8,7 +8,10 @@
 // the issuer is ours. The system is told to let an unknown authority pass (it still checks the
 // name and the dates), and once the connection is made, before the request is sent, the
 // server's chain must lead to a certificate of the file; otherwise the request is closed there.
-// A password goes in a body, which never leaves before this check.
+// The request must have been vouched for before its body (where a password goes) leaves. Windows
+// cancels a request closed there before its head goes out; Wine sends the head (and a login
+// cookie in it) all the same, so under Wine --ca-file does not keep a cookie from a server that
+// presents a certificate the file does not vouch for.
 #include <windows.h>
 // After windows.h, which they need.
 #include <wincrypt.h>
@@ -42,6 +45,8 @@ constexpr int kConnectMilliseconds = 30 * 1000;
 constexpr int kStallMilliseconds = 120 * 1000;
 constexpr std::size_t kPiece = 256 * 1024;
 constexpr auto kWatch = std::chrono::milliseconds(100);
+// How long a request whose body could not all go out waits for an answer the server sent early.
+constexpr int kEarlyAnswerMilliseconds = 30 * 1000;
 constexpr std::size_t kLargestSpool = std::size_t{256} << 20;  // see Exchange::Spool
 
 std::wstring Wide(const std::string& text) {
@@ -189,6 +194,7 @@ struct Handle {
 struct Transfer {
   HCERTSTORE anchors = nullptr;
   std::function<void()> cut;  // closes the request
+  std::atomic<bool> vouched{false};
   std::atomic<bool> untrusted{false};
   DWORD secureFailure = 0;  // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate
 };
@@ -206,7 +212,10 @@ void CALLBACK OnStatus(HINTERNET request, DWORD_PTR context, DWORD status, void*
       WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) != FALSE;
   const bool vouched = got && server != nullptr && VouchedFor(server, t->anchors);
   if (server != nullptr) CertFreeCertificateContext(server);
-  if (vouched) return;
+  if (vouched) {
+    t->vouched = true;
+    return;
+  }
   // Closed before the head goes out, so that no cookie or login reaches a server the file does
   // not vouch for (Wine sends the head all the same; Windows cancels the request).
   t->untrusted = true;
@@ -290,9 +299,12 @@ HttpClient::HttpClient(TlsOptions tls) : tls_(std::move(tls)), native_(std::make
     throw std::runtime_error("WinHTTP could not be set up: " + ErrorText(GetLastError()));
   }
   if (!tls_.caFile.empty() && !tls_.insecure) native_->anchors = LoadAnchors(tls_.caFile);
-  WinHttpSetStatusCallback(
+  const WINHTTP_STATUS_CALLBACK set = WinHttpSetStatusCallback(
       native_->session.h, OnStatus,
       WINHTTP_CALLBACK_STATUS_SENDING_REQUEST | WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  if (set == WINHTTP_INVALID_STATUS_CALLBACK) {
+    throw std::runtime_error("WinHTTP could not be set up: " + ErrorText(GetLastError()));
+  }
 }
 
 HttpClient::~HttpClient() = default;
@@ -328,9 +340,15 @@ class Exchange {
     const bool bodyOut = SendBody();
     if (Stopped()) return;
     if (!bodyOut && (response_.readerFailed || !response_.error.empty())) {
+      if (live_ == nullptr) return;  // cut by us: no answer to wait for
       // A server that refuses the request may answer and reset the connection while the body
-      // is still going out: its answer still counts.
+      // is still going out: its answer still counts, and is there already if it came.
       const std::string why = response_.error;
+      DWORD early = kEarlyAnswerMilliseconds;
+      WinHttpSetOption(request_handle_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &early,
+                       sizeof early);
+      WinHttpSetTimeouts(request_handle_, 0, kConnectMilliseconds, kStallMilliseconds,
+                         kEarlyAnswerMilliseconds);
       if (!ReadAnswer()) response_.error = why;
       if (response_.status > 0) response_.answerCut = true;
       return;
@@ -352,7 +370,11 @@ class Exchange {
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (const auto fragment = path.find(L'#'); fragment != std::wstring::npos) {
+      path.resize(fragment);  // the page's own, never sent
+    }
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    checked_ = secure && transfer_.anchors != nullptr && !insecure_;
     connect_.h = WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
     if (connect_.h == nullptr) return Fail(GetLastError());
     request_handle_ =
@@ -464,7 +486,8 @@ class Exchange {
                                          WINHTTP_NO_REQUEST_DATA, 0, total,
                                          reinterpret_cast<DWORD_PTR>(&transfer_));
     const DWORD code = sent ? ERROR_SUCCESS : GetLastError();
-    if (transfer_.untrusted) {
+    if (Stopped()) return false;
+    if (transfer_.untrusted || (sent && checked_ && !transfer_.vouched)) {
       response_.error = "the server's certificate is not signed by a certificate of --ca-file";
       return false;
     }
@@ -669,6 +692,7 @@ class Exchange {
   HINTERNET request_handle_ = nullptr;
   std::atomic<HINTERNET> live_{nullptr};  // the request, until it is cut
   std::atomic<bool> stopped_{false};
+  bool checked_ = false;  // the certificate is ours to check: OnStatus
   Clock::time_point bodyEnd_{};
   std::string spool_;
   bool spooled_ = false;
