@@ -182,7 +182,6 @@ bool VouchedFor(PCCERT_CONTEXT server, HCERTSTORE anchors) {
 struct Handle {
   HINTERNET h = nullptr;
   Handle() = default;
-  explicit Handle(HINTERNET handle) : h(handle) {}
   ~Handle() {
     if (h != nullptr) WinHttpCloseHandle(h);
   }
