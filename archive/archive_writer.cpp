@@ -12,6 +12,7 @@
 #include "archive/read_ahead.h"
 #include "archive/tar_format.h"
 #include "mailbox/message_headers.h"
+#include "mailbox/outlook.h"
 #include "platform/platform.h"
 #include "platform/termination.h"
 #include "scan/listing.h"
@@ -151,6 +152,10 @@ class ArchiveWriter::Writer {
     while (nextAhead_ < volume_.first + volume_.count && ahead_.size() < kAheadFiles &&
            bytesAhead_ < kAheadBytes) {
       const mailbox::Message& message = plan_.Source(plan_.messages[nextAhead_]);
+      if (message.built) {  // nothing to read ahead: the item is made when its turn comes
+        ++nextAhead_;
+        continue;
+      }
       Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes), false};
       try {
         next.file = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
@@ -180,20 +185,28 @@ class ArchiveWriter::Writer {
     std::string_view head;
     bool whole = false;
     bool hinted = false;
-    try {
-      in = Open(index, hinted);
-      // As it was when opened (ahead, a moment ago): a change since then, before or during the
-      // read, shows in the status taken after it.
-      before = in->OpenedStatus();
-      if (!message.wholeFile) in->Seek(message.offset);
-      const std::uint64_t expected = message.wholeFile ? before.size : message.length;
-      head = ReadHead(*in, expected, !message.wholeFile, whole, hinted);
-    } catch (const platform::FileError& error) {
-      CannotOpen(error);
-      return;
-    }
     std::uint64_t size = message.length;
-    if (message.wholeFile) {
+    if (message.built) {
+      if (!Make(message, head)) return;
+      whole = true;
+      size = head.size();
+    } else {
+      try {
+        in = Open(index, hinted);
+        // As it was when opened (ahead, a moment ago): a change since then, before or during
+        // the read, shows in the status taken after it.
+        before = in->OpenedStatus();
+        if (!message.wholeFile) in->Seek(message.offset);
+        const std::uint64_t expected = message.wholeFile ? before.size : message.length;
+        head = ReadHead(*in, expected, !message.wholeFile, whole, hinted);
+      } catch (const platform::FileError& error) {
+        CannotOpen(error);
+        return;
+      }
+    }
+    if (message.built) {
+      // Made whole a moment ago: its size is what was made.
+    } else if (message.wholeFile) {
       // Streamed, the entry keeps the size the file had when opened, unless more than that was
       // read already (the file grew meanwhile): never less than what is about to be written.
       size = whole ? head.size() : std::max<std::uint64_t>(before.size, head.size());
@@ -216,9 +229,7 @@ class ArchiveWriter::Writer {
     if (message.state != mailbox::ReadState::kFromHeaders) {
       unread = message.state == mailbox::ReadState::kUnread;
     }
-    std::int64_t fallback = message.fallbackTime;
-    if (message.wholeFile && before.modified > 0) fallback = before.modified;
-    const std::int64_t mtime = mailbox::ArchiveTime(facts, fallback)
+    const std::int64_t mtime = mailbox::EntryTime(message, facts, before.modified)
                                    .value_or(static_cast<std::int64_t>(std::time(nullptr)));
     if (unread) ++report_.unreadMessages;
     if (!facts.unknownZone.empty()) {
@@ -250,6 +261,20 @@ class ArchiveWriter::Writer {
       report_.warnings.push_back(
           {current_, "has a line longer than 10,240 bytes; Zimbra rejects such messages"});
     }
+  }
+
+  // A message made from a store's item, into `head`; false when the item cannot give it.
+  bool Make(const mailbox::Message& message, std::string_view& head) {
+    try {
+      mailbox::outlook::Built made = maker_.Make(plan_.inventory.PathOf(message), message.offset);
+      for (auto& why : made.warnings) report_.warnings.push_back({current_, std::move(why)});
+      made_ = std::move(made.bytes);
+    } catch (const mailbox::outlook::ItemError& error) {
+      LeaveOut(std::string("the data file cannot give this item: ") + error.what());
+      return false;
+    }
+    head = made_;
+    return true;
   }
 
   // Reads the message up to kWholeMessageLimit into the writer's buffer, which only grows, so
@@ -354,6 +379,8 @@ class ArchiveWriter::Writer {
   int lastPercent_ = -1;
   LineMeter lines_;
   std::string head_;  // ReadHead's buffer
+  mailbox::outlook::MessageMaker maker_;
+  std::string made_;  // the message made last
   struct Ahead {
     std::size_t index;
     std::unique_ptr<platform::InputFile> file;  // none when it could not be opened ahead

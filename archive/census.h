@@ -5,9 +5,10 @@
 // mail by mailbox/content.h's definition is read whole, and its messages counted with their
 // bytes (an .eml or a message file whole, each message of an mbox, the message of an .emlx).
 // It shares with the readers only that definition (what is mail; what separates two messages
-// of an mbox; where an .emlx's message ends), not their code: its mbox is split line by line,
-// with no look-ahead and no window, so that a reader that drops a folder, a file or a message,
-// or cuts one a byte short, is found out rather than agreed with.
+// of an mbox; where an .emlx's message ends; how an Outlook item is made a message), not their
+// code: its mbox is split line by line, with no look-ahead and no window, and an Outlook data
+// file's every folder is counted, so that a reader that drops a folder, a file or a message, or
+// cuts one a byte short, is found out rather than agreed with.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ struct CensusMessage {
   // old Thunderbird maildir file).
   std::uint8_t alternatives = 0;
   Fingerprint also[2];
+  std::string label;  // how a report names it, where its file and offset do not (an item)
 };
 
 struct Census {

@@ -16,6 +16,7 @@
 #include "archive/fingerprint.h"
 #include "archive/line_meter.h"
 #include "mailbox/message_headers.h"
+#include "mailbox/outlook.h"
 #include "platform/file_io.h"
 #include "scan/search.h"
 
@@ -504,10 +505,25 @@ struct SourceCopy {
 };
 
 // Reads one message of the source whole, as the writer would have read it.
-SourceCopy ReadSourceMessage(const Plan& plan, const PlannedMessage& planned) {
+SourceCopy ReadSourceMessage(const Plan& plan, const PlannedMessage& planned,
+                             mailbox::outlook::MessageMaker& maker) {
   const mailbox::Message& message = plan.Source(planned);
-  platform::InputFile in(plan.inventory.PathOf(message));
   SourceCopy copy;
+  if (message.built) {
+    mailbox::outlook::Built made;
+    try {
+      made = maker.Make(plan.inventory.PathOf(message), message.offset);
+    } catch (const mailbox::outlook::ItemError& error) {
+      throw platform::FileError(plan.inventory.LabelOf(message), "make", error.what());
+    }
+    Digest digest;
+    digest.Add(made.bytes.data(), made.bytes.size());
+    copy.fingerprint = digest.Done();
+    copy.facts =
+        mailbox::ReadMessageFacts(std::string_view(made.bytes).substr(0, mailbox::kHeaderWindow));
+    return copy;
+  }
+  platform::InputFile in(plan.inventory.PathOf(message));
   copy.modified = in.Status().modified;
   if (!message.wholeFile) in.Seek(message.offset);
   std::vector<unsigned char> buffer(kReadPiece);
@@ -645,12 +661,13 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
       }
     }
   };
+  mailbox::outlook::MessageMaker maker;
   for (const auto& planned : plan.messages) {
     const mailbox::Message& message = plan.Source(planned);
     const std::string label = plan.inventory.LabelOf(message);
     SourceCopy copy;
     try {
-      copy = ReadSourceMessage(plan, planned);
+      copy = ReadSourceMessage(plan, planned, maker);
     } catch (const platform::FileError& error) {
       result.problems.push_back("cannot read the source message " + Show(label) + ": " +
                                 SafeText(error.what()));
@@ -661,9 +678,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
     const bool unread = message.state == mailbox::ReadState::kFromHeaders
                             ? copy.facts.unread
                             : message.state == mailbox::ReadState::kUnread;
-    const std::int64_t fallback =
-        message.wholeFile && copy.modified > 0 ? copy.modified : message.fallbackTime;
-    const auto time = mailbox::ArchiveTime(copy.facts, fallback);
+    const auto time = mailbox::EntryTime(message, copy.facts, copy.modified);
     const auto [first, last] = archived.equal_range(copy.fingerprint);
     Archived* exact = nullptr;
     Archived* sameFolder = nullptr;

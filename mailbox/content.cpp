@@ -1,5 +1,7 @@
 #include "mailbox/content.h"
 
+#include "mailbox/outlook.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -127,6 +129,7 @@ Content Sniff(std::string_view name, std::string_view head) {
   if (HasEmlxSuffix(name) && ParseEmlxCount(head)) return Content::kEmlx;
   if (BeginsWithFromLine(head)) return Content::kMbox;
   if (BeginsWithHeaders(head)) return Content::kMessage;
+  if (outlook::HasSignature(head)) return Content::kOutlook;
   return Content::kNoMail;
 }
 

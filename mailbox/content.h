@@ -10,6 +10,7 @@
 // Delivered-To). That last test is what finds MH folders' numbered files and messages saved
 // without a suffix, and keeps out MIME parts kept apart (Apple's .emlxpart files), signatures,
 // lists of sequences and other files of "Name: value" lines. An AppleDouble file is never mail.
+// An Outlook data file, known by its signature, holds mail too, as items to be made messages.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +31,7 @@ enum class Content : std::uint8_t {
   kMbox,     // messages one after another, each after its "From " line
   kEmlx,     // Apple Mail's: byte count, message, property list
   kAppleDouble,
+  kOutlook,  // an Outlook data file: items, not messages (outlook.h)
 };
 
 // `head`: the file's first bytes, kSniffBytes of them or the whole file when it is shorter.

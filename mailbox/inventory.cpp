@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "mailbox/mailbox.h"
+#include "mailbox/message_headers.h"
 #include "mailbox/walk.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
@@ -17,6 +18,12 @@ std::string Inventory::PathOf(const Message& message) const {
 std::string Inventory::LabelOf(const Message& message) const {
   if (message.ownFile) return PathOf(message);
   return PathOf(message) + ":" + std::to_string(message.offset);
+}
+
+std::optional<std::int64_t> EntryTime(const Message& message, const MessageFacts& facts,
+                                      std::int64_t modified) {
+  if (message.built && message.fallbackTime > 0) return message.fallbackTime;
+  return ArchiveTime(facts, message.wholeFile && modified > 0 ? modified : message.fallbackTime);
 }
 
 std::uint32_t Inventory::Folder(const std::vector<std::string>& names, const std::string& place) {
@@ -35,9 +42,9 @@ std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name
 }
 
 const std::vector<const Format*>& Formats() {
-  static const std::vector<const Format*> formats = {&ThunderbirdFormat(), &MaildirFormat(),
-                                                     &MhFormat(),          &EmlxFormat(),
-                                                     &MboxFormat(),        &EmlFormat()};
+  static const std::vector<const Format*> formats = {
+      &ThunderbirdFormat(), &MaildirFormat(), &MhFormat(),     &EmlxFormat(),
+      &MboxFormat(),        &EmlFormat(),     &OutlookFormat()};
   return formats;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,6 +40,9 @@ struct Message {
   // The file holds this message alone (also an .emlx file, whose message is a byte range):
   // reports name it by the file, and its entry is named after the file.
   bool ownFile = true;
+  // Made from a store's item rather than read (an Outlook data file's: outlook.h); `offset` is
+  // the item's identifier and `length` a guess at the size of the message made.
+  bool built = false;
 };
 
 struct SourceFile {
@@ -130,6 +134,13 @@ class Format {
                         Walk& /*walk*/) const {}
 };
 
+struct MessageFacts;
+// The time an archive entry carries for a message: for a made message the time its item was
+// delivered (or sent), else the headers' (message_headers.h: ArchiveTime), else the time its
+// whole file was last changed (`modified`, 0 when unknown) or the store's.
+std::optional<std::int64_t> EntryTime(const Message& message, const MessageFacts& facts,
+                                      std::int64_t modified);
+
 // The formats Crateline reads, in the order they bid.
 const std::vector<const Format*>& Formats();
 const Format* FormatNamed(const std::string& name);
@@ -157,5 +168,6 @@ const Format& ThunderbirdFormat();
 const Format& MaildirFormat();
 const Format& MhFormat();
 const Format& EmlxFormat();
+const Format& OutlookFormat();
 
 }  // namespace crateline::mailbox

@@ -10,12 +10,14 @@ packages=(
   libgtest-dev googletest libcli11-dev zlib1g-dev libdeflate-dev libisal-dev libutf8proc-dev
   # uploading into a mailbox: HTTPS, and the server's answers and the upload journal in JSON
   libcurl4-openssl-dev nlohmann-json3-dev
+  # Outlook data files (libpff's header needs libbfio's)
+  libpff-dev libbfio-dev
   # the window
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   # a fallback font with Chinese, Japanese and Korean, whose lines are taller than the window's
   fonts-droid-fallback
   # independent readers and reference tools for tests and benchmarks
-  tar gzip pigz python3 libarchive-tools
+  tar gzip pigz python3 libarchive-tools pff-tools
   # the test mail server's throwaway certificate
   openssl
   # formatting and lint

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/test-data.sh
 bash scripts/build.sh ci
 bash scripts/lint.sh --tidy
 bash scripts/fuzz.sh 30

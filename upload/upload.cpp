@@ -9,6 +9,7 @@
 
 #include "archive/fingerprint.h"
 #include "archive/verify.h"
+#include "mailbox/outlook.h"
 #include "platform/file_io.h"
 #include "platform/termination.h"
 #include "upload/byte_pipe.h"
@@ -59,6 +60,20 @@ std::string DigestOf(const std::string& path, std::uint64_t offset, std::uint64_
     const auto [size, crc, adler] = digest.Done();
     return MessageDigest(size, crc, adler);
   } catch (const platform::FileError&) {
+    return "";  // the writer leaves it out, and says why
+  }
+}
+
+// The same of a message made from a store's item.
+std::string MadeDigest(mailbox::outlook::MessageMaker& maker, const std::string& path,
+                       std::uint64_t item) {
+  try {
+    const std::string bytes = maker.Make(path, item).bytes;
+    archive::Digest digest;
+    digest.Add(bytes.data(), bytes.size());
+    const auto [size, crc, adler] = digest.Done();
+    return MessageDigest(size, crc, adler);
+  } catch (const mailbox::outlook::ItemError&) {
     return "";  // the writer leaves it out, and says why
   }
 }
@@ -259,10 +274,13 @@ class Uploader {
     // Every message by its bytes, what the journal knows it by.
     std::vector<std::string> digests(plan.inventory.messages.size());
     std::uint64_t read = 0;
+    mailbox::outlook::MessageMaker maker;
     for (const auto& planned : plan.messages) {
       const mailbox::Message& message = plan.Source(planned);
-      digests[planned.message] = DigestOf(plan.inventory.PathOf(message), message.offset,
-                                          message.length, message.wholeFile);
+      digests[planned.message] =
+          message.built ? MadeDigest(maker, plan.inventory.PathOf(message), message.offset)
+                        : DigestOf(plan.inventory.PathOf(message), message.offset, message.length,
+                                   message.wholeFile);
       listener_.Reading(++read, plan.messages.size());
       if (!Going()) return Finish();
     }
