@@ -12,7 +12,8 @@ menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$pro
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Crateline'
 
 wine "$setup" /S  # it has ended when wine returns
-for file in crateline.exe crateline-cli.exe crateline-cli.txt LICENSE.txt uninstall.exe; do
+for file in crateline.exe crateline-cli.exe libpff-1.dll crateline-cli.txt LICENSE.txt \
+  libpff-LICENSE.txt uninstall.exe; do
   [ -f "$folder/$file" ] || fail "$file was not installed"
 done
 [ -f "$menu/$product.lnk" ] || fail "no Start-menu entry"

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Cross-builds libpff, the reader of Outlook data files, for Windows (ARCH: i686 or x86_64).
+#
+# Debian has no mingw build of it, so it is built from Debian's own source package, the same
+# version as the libpff-dev this machine has, into build-deps/libpff-ARCH (once; a later run
+# finds it there). It is a DLL, as on Linux: its licence (LGPL-3+) lets anyone put their own
+# build of it beside the programs. The source comes through a private apt configuration
+# under build-deps, so the machine's own package lists are left as they are.
+set -euo pipefail
+arch=$1
+root=$(cd "$(dirname "$0")/.." && pwd)
+deps="$root/build-deps"
+out="$deps/libpff-$arch"
+if [ -f "$out/bin/libpff-1.dll" ] && [ -f "$out/lib/libpff.dll.a" ] &&
+  [ -f "$out/include/libpff.h" ]; then
+  exit 0
+fi
+
+version=$(dpkg-query -W -f='${source:Version}' libpff-dev)
+source_dir="$deps/source/libpff-$version"
+if [ ! -d "$source_dir" ]; then
+  apt_dir="$deps/apt"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$deps/source/fetch"
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+    "http://deb.debian.org/debian bookworm main" >"$apt_dir/sources.list"
+  apt=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
+    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1)
+  echo "libpff: fetching Debian's source of libpff $version"
+  apt-get "${apt[@]}" update -qq
+  (cd "$deps/source/fetch" && apt-get "${apt[@]}" source -qq "libpff=$version" >/dev/null 2>&1)
+  unpacked=$(find "$deps/source/fetch" -mindepth 1 -maxdepth 1 -type d -name 'libpff-*' | head -1)
+  mv "$unpacked" "$source_dir"
+  rm -rf "$deps/source/fetch"
+fi
+
+# Built in a copy that keeps the files' times, so that make does not try to run autotools.
+work="$deps/build-libpff-$arch"
+rm -rf "$work"
+cp -a "$source_dir" "$work"
+cd "$work"
+echo "libpff: building for $arch-w64-mingw32"
+# PKG_CONFIG_LIBDIR keeps the build machine's own libyal libraries out: the source's copies are
+# compiled in instead.
+PKG_CONFIG_LIBDIR=/nonexistent ./configure --host="$arch-w64-mingw32" --prefix="$out" \
+  --enable-shared --disable-static --enable-winapi --disable-nls --with-zlib=no \
+  --disable-multi-threading-support >configure.out 2>&1 || {
+  tail -30 configure.out
+  exit 1
+}
+no_autotools=(ACLOCAL=true AUTOMAKE=true AUTOCONF=true AUTOHEADER=true)
+for dir in include common libcerror libcthreads libcdata libclocale libcnotify libcsplit libuna \
+  libcfile libcpath libbfio libfcache libfdata libfdatetime libfguid libfvalue libfwnt libfmapi \
+  libpff; do
+  make -C "$dir" -j 2 "${no_autotools[@]}" >>make.out 2>&1 || {
+    tail -30 make.out
+    exit 1
+  }
+done
+make -C include install "${no_autotools[@]}" >>make.out 2>&1
+make -C libpff install "${no_autotools[@]}" >>make.out 2>&1
+# The library carries its own copy of libbfio, whose header is not installed: its file-handle
+# functions (which Crateline does not use) are left out of the header.
+sed -i 's/^#define LIBPFF_HAVE_BFIO.*$//' "$out/include/libpff/features.h"
+"$arch-w64-mingw32-strip" "$out/bin/libpff-1.dll"
+cp COPYING "$out/COPYING.LESSER"
+rm -rf "$work"
+echo "libpff: $out"
