@@ -176,7 +176,7 @@ std::optional<std::string> Item::BytesAt(std::uint32_t tag, int index) const {
 
 File::File(const std::string& path) : path_(path) {
   libpff_error_t* error = nullptr;
-  if (libpff_file_initialize(&file_, &error) != 1) Fail(path, error);
+  if (libpff_file_initialize(&file_, &error) != 1) Fail("cannot be read", error);
 #ifdef _WIN32
   const std::wstring wide = util::PathFromUtf8(path).wstring();
   const int opened = libpff_file_open_wide(file_, wide.c_str(), LIBPFF_OPEN_READ, &error);
@@ -185,7 +185,7 @@ File::File(const std::string& path) : path_(path) {
 #endif
   if (opened != 1) {
     libpff_file_free(&file_, nullptr);
-    Fail(path + ": cannot be opened as an Outlook data file", error);
+    Fail("cannot be opened as an Outlook data file", error);
   }
 }
 

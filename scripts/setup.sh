@@ -18,6 +18,8 @@ packages=(
   fonts-droid-fallback
   # independent readers and reference tools for tests and benchmarks
   tar gzip pigz python3 libarchive-tools pff-tools
+  # the sample Outlook data files, fetched over HTTPS by scripts/test-data.sh
+  ca-certificates
   # the test mail server's throwaway certificate
   openssl
   # formatting and lint

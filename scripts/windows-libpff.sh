@@ -4,7 +4,7 @@
 # Debian has no mingw build of it, so it is built from Debian's own source package, the same
 # version as the libpff-dev this machine has, into build-deps/libpff-ARCH (once; a later run
 # finds it there). It is a DLL, as on Linux: its licence (LGPL-3+) lets anyone put their own
-# build of it beside the programs. The source comes through a private apt configuration
+# build of it beside the programs. It needs no DLL but the system's own. The source comes through a private apt configuration
 # under build-deps, so the machine's own package lists are left as they are.
 set -euo pipefail
 arch=$1
@@ -41,7 +41,13 @@ cd "$work"
 echo "libpff: building for $arch-w64-mingw32"
 # PKG_CONFIG_LIBDIR keeps the build machine's own libyal libraries out: the source's copies are
 # compiled in instead.
-PKG_CONFIG_LIBDIR=/nonexistent ./configure --host="$arch-w64-mingw32" --prefix="$out" \
+# -static-libgcc is part of the compiler's name, where libtool keeps it when it links the DLL:
+# for 32-bit Windows the DLL would otherwise need libgcc's, which Windows does not ship.
+# UNICODE: its files are opened by their UTF-16 names, not through the ANSI code page, which
+# cannot spell most names.
+PKG_CONFIG_LIBDIR=/nonexistent CC="$arch-w64-mingw32-gcc -static-libgcc" \
+  CPPFLAGS="-DUNICODE -D_UNICODE" \
+  ./configure --host="$arch-w64-mingw32" --prefix="$out" \
   --enable-shared --disable-static --enable-winapi --disable-nls --with-zlib=no \
   --disable-multi-threading-support >configure.out 2>&1 || {
   tail -30 configure.out
