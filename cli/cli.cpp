@@ -38,8 +38,8 @@ void AddSourceOptions(CLI::App* command, SourceOptions& options, std::string& la
   command
       ->add_option("--from", options.format,
                    "Read the source with this reader alone, instead of letting every reader "
-                   "take what it knows: eml, mbox, maildir, thunderbird, emlx or mh")
-      ->check(CLI::IsMember({"eml", "mbox", "maildir", "thunderbird", "emlx", "mh"}));
+                   "take what it knows: eml, mbox, maildir, thunderbird, emlx, mh or outlook")
+      ->check(CLI::IsMember({"eml", "mbox", "maildir", "thunderbird", "emlx", "mh", "outlook"}));
   command->add_option("--folder", options.read.folderName,
                       "The folder an mbox file's messages go to (default: the file's name)");
   command->add_option("--account", options.read.account,
@@ -59,7 +59,7 @@ mailbox::LabelMode LabelModeOf(const std::string& labels) {
 int Dispatch(const std::vector<std::string>& args, Streams streams) {
   CLI::App app{std::string(kTitle) +
                    " command line: packs mail (.eml folders, Thunderbird, mbox and Google Takeout, "
-                   "Maildir, Apple Mail) into a .tgz that Zimbra imports.",
+                   "Maildir, Apple Mail, Outlook data files) into a .tgz that Zimbra imports.",
                "crateline-cli"};
   app.set_version_flag("--version", std::string("crateline-cli ") + kVersion);
   app.footer(kExitStatuses);
@@ -74,7 +74,8 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
       "folder.");
   scan->add_option("SOURCE", scanOptions.folder, "The folder or mailbox file to scan")->required();
   scan->add_flag("--list", scanOptions.list,
-                 "Print the queue: one KEY<TAB>PATH a line (PATH:OFFSET inside an mbox file)");
+                 "Print the queue: one KEY<TAB>PATH a line (PATH:OFFSET inside an mbox file, "
+                 "PATH:ITEM inside an Outlook data file)");
   AddSourceOptions(scan, scanOptions.source, scanLabels);
 
   ConvertOptions convertOptions;
@@ -82,7 +83,8 @@ int Dispatch(const std::vector<std::string>& args, Streams streams) {
       "convert",
       "Pack the messages of SOURCE into a .tgz for Zimbra's Import. SOURCE is a folder of .eml "
       "files, a Thunderbird mail folder or profile, an mbox file (Google Takeout too), a "
-      "Maildir, or Apple Mail's mailboxes; which it is, is detected.");
+      "Maildir, Apple Mail's mailboxes, or an Outlook data file (.pst, .ost); which it is, is "
+      "detected.");
   convert->add_option("SOURCE", convertOptions.folder, "The folder or mailbox file")->required();
   convert->add_option("-o,--output", convertOptions.output,
                       "The archive to write (default: ZimbraMailbox<stamp>.tgz here)");
