@@ -130,7 +130,8 @@ std::string QuotedPrintable(std::string_view text) {
     const bool last = i + 1 == text.size() || text[i + 1] == '\n' || text[i + 1] == '\r';
     const bool plain = (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last);
     // "From " at a line's start turns into ">From " in some mailboxes; a lone "." ends SMTP.
-    const bool lineStart = column == 0;
+    // The start of a line is where the character will stand, after any soft break.
+    const bool lineStart = column == 0 || column + 1 > kQpLine;
     if (plain && !(lineStart && (c == '.' || text.substr(i, 5) == "From "))) {
       put(std::string_view(&text[i], 1));
     } else {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <new>
 
 #include "mailbox/mime_build.h"
 #include "mailbox/pff.h"
@@ -164,15 +165,17 @@ std::string TransportHeaders(const std::optional<std::string>& text) {
     lines.erase(lines.begin());
   }
   std::string out;
+  bool field = false;  // a field has begun: a continuation line belongs to it
   bool keep = false;
   bool known = false;
   for (const std::string& line : lines) {
     if (line.empty()) break;
     if (line.front() == ' ' || line.front() == '\t') {
-      if (out.empty() && !keep) return {};
+      if (!field) return {};
       if (keep) out += line + "\r\n";
       continue;
     }
+    field = true;
     if (!IsFieldLine(line)) return {};
     const std::string_view name(line.data(), line.find(':'));
     keep = !StartsWithNoCase(name, "Content-") && !EqualsNoCase(name, "MIME-Version");
@@ -202,8 +205,8 @@ class Maker {
     std::string out = TransportHeaders(item_.Text(pff::kTransportHeaders));
     if (out.empty()) out = ComposedHeaders();
     out += "MIME-Version: 1.0\r\n";
-    const std::string body = Body();
-    return out + body;
+    out += Body();
+    return out;
   }
 
  private:
@@ -238,9 +241,9 @@ class Maker {
     std::string id = OneLine(item_.Text(pff::kInternetMessageId).value_or(""));
     if (id.empty()) {
       char text[96];
-      std::snprintf(text, sizeof text, "<%08x.%d.%s@pst.crateline.invalid>",
-                    static_cast<unsigned>(item_.Id()), depth_, storeKey_.c_str());
-      id = text;
+      std::snprintf(text, sizeof text, "<%08x.%d", static_cast<unsigned>(item_.Id()), depth_);
+      id = std::string(text) + (storeKey_.empty() ? "" : "." + storeKey_) +
+           "@pst.crateline.invalid>";
     }
     out += mime::Field("Message-ID", id);
     for (const auto& [tag, field] :
@@ -258,7 +261,8 @@ class Maker {
     if (found != 1) return {};
     std::vector<std::string> lists[3];
     for (int i = 0; i < recipients.Sets(); ++i) {
-      const std::uint32_t type = recipients.Number(pff::kRecipientType, i).value_or(1);
+      // The low bits; high ones flag a recipient that was sent to again, or already sent to.
+      const std::uint32_t type = recipients.Number(pff::kRecipientType, i).value_or(1) & 0xFF;
       if (type < 1 || type > 3) continue;
       const std::string name = OneLine(recipients.Text(pff::kDisplayName, i).value_or(""));
       const std::string address =
@@ -280,7 +284,12 @@ class Maker {
   std::string Body() {
     const std::string text = PlainText();
     bool htmlIsText = false;
-    const std::optional<std::string> html = item_.BytesOrText(pff::kHtml, htmlIsText);
+    std::optional<std::string> html;
+    try {
+      html = item_.BytesOrText(pff::kHtml, htmlIsText);
+    } catch (const pff::Error&) {
+      warnings_.push_back("its HTML body cannot be read; left out");
+    }
     const std::string rtf = html || !text.empty() ? std::string() : Rtf();
     std::string main;
     if (html && !text.empty()) {
@@ -310,31 +319,36 @@ class Maker {
   }
 
   std::string PlainText() {
-    size_t size = 0;
-    if (libpff_message_get_plain_text_body_size(item_.get(), &size, nullptr) != 1 || size == 0) {
-      return {};
-    }
-    std::string text(size, '\0');
-    if (libpff_message_get_plain_text_body(item_.get(), reinterpret_cast<uint8_t*>(text.data()),
-                                           size, nullptr) != 1) {
-      warnings_.push_back("its plain text body cannot be read; left out");
-      return {};
-    }
-    while (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
+    return BodyText(libpff_message_get_plain_text_body_size, libpff_message_get_plain_text_body,
+                    "plain text");
   }
 
   std::string Rtf() {
+    return BodyText(libpff_message_get_rtf_body_size, libpff_message_get_rtf_body, "RTF");
+  }
+
+  // A body libpff gives (text it has made UTF-8, or RTF it has decompressed); empty when there
+  // is none, and a warning when there is one that cannot be read.
+  using SizeCall = int (*)(libpff_item_t*, size_t*, libpff_error_t**);
+  using BodyCall = int (*)(libpff_item_t*, uint8_t*, size_t, libpff_error_t**);
+  std::string BodyText(SizeCall sizeOf, BodyCall read, const char* kind) {
     size_t size = 0;
-    if (libpff_message_get_rtf_body_size(item_.get(), &size, nullptr) != 1 || size == 0) return {};
-    std::string rtf(size, '\0');
-    if (libpff_message_get_rtf_body(item_.get(), reinterpret_cast<uint8_t*>(rtf.data()), size,
-                                    nullptr) != 1) {
-      warnings_.push_back("its RTF body cannot be read; left out");
+    libpff_error_t* error = nullptr;
+    const int found = sizeOf(item_.get(), &size, &error);
+    std::string body;
+    if (found == 1 && size > 0) {
+      body.assign(size, '\0');
+      if (read(item_.get(), reinterpret_cast<uint8_t*>(body.data()), size, &error) != 1) {
+        body.clear();
+      }
+    }
+    if (error != nullptr) {
+      libpff_error_free(&error);
+      warnings_.push_back(std::string("its ") + kind + " body cannot be read; left out");
       return {};
     }
-    while (!rtf.empty() && rtf.back() == '\0') rtf.pop_back();
-    return rtf;
+    while (!body.empty() && body.back() == '\0') body.pop_back();
+    return body;
   }
 
   static std::string TextPart(std::string_view text, const char* subtype, const char* charset) {
@@ -376,7 +390,9 @@ class Maker {
                                       .value_or(attachment.Text(pff::kDisplayName).value_or(""))));
         if (!shown.empty()) name += " (\"" + shown + "\")";
         int type = 0;
-        libpff_attachment_get_type(attachment.get(), &type, nullptr);
+        if (libpff_attachment_get_type(attachment.get(), &type, &error) != 1) {
+          pff::Fail("its kind cannot be read", error);
+        }
         if (type == LIBPFF_ATTACHMENT_TYPE_DATA) {
           parts.push_back(DataPart(attachment, shown, i));
         } else if (type == LIBPFF_ATTACHMENT_TYPE_ITEM) {
@@ -398,7 +414,8 @@ class Maker {
       type = "application/octet-stream";
     }
     const std::string name = shown.empty() ? "attachment-" + std::to_string(index + 1) : shown;
-    const std::string id = OneLine(attachment.Text(pff::kAttachContentId).value_or(""));
+    std::string id = OneLine(attachment.Text(pff::kAttachContentId).value_or(""));
+    if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
     std::string out = "Content-Type: " + type + mime::Parameter("name", name) + "\r\n";
     out += std::string("Content-Disposition: ") + (id.empty() ? "attachment" : "inline") +
            mime::Parameter("filename", name) + "\r\n";
@@ -461,6 +478,12 @@ std::string StoreKey(const pff::File& file) {
 }
 
 Built MakeMessage(const pff::Item& item, const std::string& storeKey) {
+  int sets = 0;
+  libpff_error_t* error = nullptr;
+  if (libpff_item_get_number_of_record_sets(item.get(), &sets, &error) != 1) {
+    pff::Fail("its properties cannot be read", error);
+  }
+  if (sets == 0) throw pff::Error("it has no properties");
   Built built;
   built.bytes = Maker(item, storeKey, 0, built.warnings).Make();
   return built;
@@ -517,6 +540,8 @@ Built MessageMaker::Make(const std::string& path, std::uint64_t id) {
     return MakeMessage(item, open_->storeKey);
   } catch (const pff::Error& error) {
     throw ItemError(error.what());
+  } catch (const std::bad_alloc&) {
+    throw ItemError("too large to make in the memory there is");
   }
 }
 
@@ -554,8 +579,13 @@ void EachMailItem(const std::string& path, const ItemVisit& visit,
       const std::uint32_t folderId = folder.Id();
       try {
         for (int i = 0, n = pff::SubFolderCount(folder); i < n; ++i) {
-          pff::Item sub = pff::SubFolder(folder, i);
-          if ((sub.Id() & kIdTypeMask) != kSearchFolderType) folders.push_back(std::move(sub));
+          try {
+            pff::Item sub = pff::SubFolder(folder, i);
+            if ((sub.Id() & kIdTypeMask) != kSearchFolderType) folders.push_back(std::move(sub));
+          } catch (const pff::Error& error) {
+            unreadable(path + ":folder " + std::to_string(folderId) + ", subfolder " +
+                       std::to_string(i + 1) + ": " + error.what());
+          }
         }
         for (int i = 0, n = pff::SubMessageCount(folder); i < n; ++i) {
           std::string label = LostItemLabel(path, folderId, i);
@@ -567,6 +597,8 @@ void EachMailItem(const std::string& path, const ItemVisit& visit,
             visit(label, &built, "");
           } catch (const pff::Error& error) {
             visit(label, nullptr, error.what());
+          } catch (const std::bad_alloc&) {
+            visit(label, nullptr, "too large to make in the memory there is");
           }
         }
       } catch (const pff::Error& error) {

@@ -28,13 +28,14 @@ class EntryHandle {
   libpff_record_entry_t* entry_;
 };
 
-std::string Raw(libpff_record_entry_t* entry) {
+// The entry's bytes; nothing when they cannot be read (an empty value is empty, not nothing).
+std::optional<std::string> Raw(libpff_record_entry_t* entry) {
   size_t size = 0;
-  if (libpff_record_entry_get_data_size(entry, &size, nullptr) != 1 || size == 0) return {};
+  if (libpff_record_entry_get_data_size(entry, &size, nullptr) != 1) return std::nullopt;
   std::string data(size, '\0');
-  if (libpff_record_entry_get_data(entry, reinterpret_cast<uint8_t*>(data.data()), size, nullptr) !=
-      1) {
-    return {};
+  if (size > 0 && libpff_record_entry_get_data(entry, reinterpret_cast<uint8_t*>(data.data()), size,
+                                               nullptr) != 1) {
+    return std::nullopt;
   }
   return data;
 }
@@ -119,7 +120,9 @@ std::optional<std::string> Item::BytesOrText(std::uint32_t tag, bool& text) cons
     libpff_record_entry_get_value_type(entry.get(), &type, nullptr);
   }
   text = type == LIBPFF_VALUE_TYPE_STRING_ASCII || type == LIBPFF_VALUE_TYPE_STRING_UNICODE;
-  return text ? Text(tag) : Bytes(tag);
+  auto value = text ? Text(tag) : Bytes(tag);
+  if (!value) throw Error("its value cannot be read");
+  return value;
 }
 
 std::optional<std::uint32_t> Item::Number(std::uint32_t tag, int set) const {

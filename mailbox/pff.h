@@ -83,7 +83,7 @@ class Item {
   std::optional<std::string> Text(std::uint32_t tag, int set = 0) const;  // as UTF-8
   std::optional<std::string> Bytes(std::uint32_t tag, int set = 0) const;
   // A property kept either as bytes or as text (an HTML body): `text` tells which came, text
-  // being UTF-8.
+  // being UTF-8. Throws Error when it is there but cannot be read.
   std::optional<std::string> BytesOrText(std::uint32_t tag, bool& text) const;
   std::optional<std::uint32_t> Number(std::uint32_t tag, int set = 0) const;
   std::optional<std::int64_t> Time(std::uint32_t tag, int set = 0) const;  // seconds since 1970

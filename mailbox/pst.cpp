@@ -95,9 +95,14 @@ class Reader {
       std::vector<Place> children;
       try {
         for (int i = 0, n = pff::SubFolderCount(place.folder); i < n; ++i) {
-          pff::Item sub = pff::SubFolder(place.folder, i);
-          if ((sub.Id() & kIdTypeMask) == kSearchFolderType) continue;
-          children.push_back(Child(place, std::move(sub), isTop));
+          try {  // one damaged subfolder does not hide its siblings
+            pff::Item sub = pff::SubFolder(place.folder, i);
+            if ((sub.Id() & kIdTypeMask) == kSearchFolderType) continue;
+            children.push_back(Child(place, std::move(sub), isTop));
+          } catch (const pff::Error& error) {
+            inventory_.leftOut.push_back(
+                {Where(place) + ", subfolder " + std::to_string(i + 1), error.what(), true});
+          }
         }
       } catch (const pff::Error& error) {
         inventory_.leftOut.push_back({Where(place), error.what(), true});

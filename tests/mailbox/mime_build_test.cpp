@@ -52,6 +52,8 @@ TEST(QuotedPrintable, KeepsEveryByteAndEveryLineShort) {
   EXPECT_EQ(mime::QuotedPrintable("a \nb\t"), "a=20\r\nb=09");
   EXPECT_EQ(mime::QuotedPrintable("From me\n.\nx.y"), "=46rom me\r\n=2E\r\nx.y");
   EXPECT_EQ(mime::QuotedPrintable("a\rb"), "a=0Db");
+  // A "." that a soft break puts at a line's start.
+  EXPECT_EQ(mime::QuotedPrintable(std::string(75, 'x') + ".y"), std::string(75, 'x') + "=\r\n=2Ey");
   const std::string encoded =
       mime::QuotedPrintable(std::string(200, 'x') + "\n" + std::string(100, '\xff'));
   for (const std::string& line : CrLfLines(encoded + "\r\n")) EXPECT_LE(line.size(), 76u);
