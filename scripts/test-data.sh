@@ -21,9 +21,20 @@ mkdir -p "$out"
 package="$out/pst-extractor-1.12.0.tgz"
 echo "test data: fetching $url"
 python3 - "$url" "$package" "$sha512" <<'EOF'
-import base64, hashlib, sys, urllib.request
+import base64, hashlib, ssl, sys, urllib.request
 url, path, expected = sys.argv[1:]
-data = urllib.request.urlopen(url, timeout=120).read()
+try:
+    data = urllib.request.urlopen(url, timeout=120).read()
+except urllib.error.URLError as error:
+    if not isinstance(error.reason, ssl.SSLCertVerificationError):
+        raise
+    # A machine behind a proxy whose certificate it does not know: the digest below, not the
+    # connection, is what vouches for the package.
+    print(f"test data: the server's certificate cannot be checked ({error.reason.verify_message});"
+          " fetched without that check, the package's published digest vouches for it",
+          file=sys.stderr)
+    context = ssl._create_unverified_context()
+    data = urllib.request.urlopen(url, timeout=120, context=context).read()
 got = base64.b64encode(hashlib.sha512(data).digest()).decode()
 if got != expected:
     sys.exit(f"{url}: its SHA-512 is {got}, not the published {expected}")
