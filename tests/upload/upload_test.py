@@ -36,6 +36,9 @@ if len(sys.argv) > 2 and sys.argv[1] == "--wine":
 CLI = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "crateline-cli"
 WINE = CLI.endswith(".exe")
 RUN = [sys.executable, os.path.abspath(__file__), "--wine", CLI] if WINE else [CLI]
+# scripts/test-data.sh fetches them.
+OUTLOOK_SAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                               "build-deps", "outlook-samples")
 # Under Wine the program stops on a console's Ctrl-C, which a signal to Wine is not; it has no
 # POSIX permissions to look at, and sees no link as one.
 POSIX_ONLY = unittest.skipIf(WINE, "POSIX terminals and signals")
@@ -147,6 +150,20 @@ class Upload(unittest.TestCase):
         self.upload("--volume-size", "1M")
         self.assertEqual(len(self.server.requests), sent + 1)
         self.assertEqual(len(self.imported()), count + 2)
+
+    def test_an_outlook_data_file_goes_up_and_a_rerun_sends_nothing(self):
+        # Its messages are made from items: the journal knows them only if every run makes the
+        # same bytes.
+        os.makedirs(self.source)
+        subprocess.run(["cp", os.path.join(OUTLOOK_SAMPLES, "pstextractortest@outlook.com.ost"),
+                        self.source], check=True)
+        self.upload("--volume-size", "1M")
+        self.assertEqual(len(self.imported()), 14)
+        self.assertIn("Inbox", {folder for folder, _ in self.imported()})
+        sent = len(self.server.requests)
+        self.assertGreaterEqual(sent, 2)
+        self.assertIn("Nothing to send", self.upload("--volume-size", "1M"))
+        self.assertEqual(len(self.server.requests), sent)
 
     def test_refused_messages_stay_on_the_books_until_they_go_in(self):
         self.mailbox(per_folder=2, size=100)
