@@ -297,6 +297,9 @@ class Taker {
   // it accounts for.
   void Outlook(const std::string& path) {
     const std::uint32_t file = AddFile(path);
+    const mailbox::outlook::BlockCheck check = mailbox::outlook::CheckBlocks(path);
+    if (check.bad > 0)
+      census_.unreadable.push_back(path + ": " + mailbox::outlook::BadBlocks(check));
     try {
       mailbox::outlook::EachMailItem(
           path,

@@ -60,6 +60,18 @@ class MessageMaker {
 std::string ReferenceKey(std::string_view entryId);
 std::vector<std::string> FolderKeys(std::uint32_t id, std::string_view longTermId);
 
+// The CRC-32 of every data block of the file against the one its footer keeps, which libpff
+// does not check: a block that fails holds bytes that changed, in the messages made from it.
+struct BlockCheck {
+  std::uint64_t blocks = 0;
+  std::uint64_t bad = 0;
+  bool checked = true;
+  std::string why;  // why the blocks could not be checked
+};
+BlockCheck CheckBlocks(const std::string& path);
+// The report's words for a file whose check found bad blocks.
+std::string BadBlocks(const BlockCheck& check);
+
 // How a report names an item the data file cannot give: by its folder's identifier and its
 // place there, since the item's own identifier is lost with it.
 std::string LostItemLabel(const std::string& path, std::uint32_t folder, int index);

@@ -55,6 +55,13 @@ class Reader {
     try {
       const pff::File data(path_);
       fileIndex_ = inventory_.AddFile(file_.dir, file_.name);
+      walk_.Tick(path_);
+      const outlook::BlockCheck check = outlook::CheckBlocks(path_);
+      if (check.bad > 0) inventory_.leftOut.push_back({path_, outlook::BadBlocks(check), true});
+      if (!check.checked) {
+        inventory_.warnings.push_back(
+            {path_, "its blocks' checksums could not be checked (" + check.why + ")"});
+      }
       pff::Item root = data.Root();
       const pff::Item store = data.Store();
       if (store) {

@@ -173,6 +173,23 @@ class Outlook(unittest.TestCase):
         self.assertEqual(verify.returncode, 1)
         self.assertIn("cannot read all of the source", verify.stdout)
 
+    def test_bytes_damaged_inside_items_are_found_by_the_blocks_checksums(self):
+        # libpff reads such bytes as if they were right; the blocks' own CRCs tell.
+        for name, at in ((PST, 6), (OST, 2)):
+            with self.subTest(name):
+                path = self.add(name)
+                with open(path, "r+b") as f:
+                    f.seek(at * 1024 * 1024)
+                    f.write(b"\xff" * 8192)
+                _, report = self.convert(status=3)
+                self.assertIn(name + "\n      2 of its ", report)
+                self.assertIn("data blocks fail their checksum", report)
+                verify = self.run_cli("verify", os.path.join(self.work, "out.tgz"), "--source",
+                                      self.source)
+                self.assertEqual(verify.returncode, 1)
+                self.assertIn("fail their checksum", verify.stdout)
+                os.remove(path)
+
     def test_a_file_that_is_no_data_file_is_a_clear_error(self):
         with open(os.path.join(self.source, "broken.pst"), "wb") as f:
             f.write(b"!BDN" + bytes(4096))
