@@ -34,6 +34,7 @@ constexpr Layout kUnicode{512, 24, 3, false, 8, 240, 64, 16, 4};
 constexpr Layout kFourK{4096, 40, 5, true, 8, 240, 512, 24, 4};
 constexpr std::size_t kVersionAt = 10;
 constexpr std::size_t kDeepestIndex = 16;
+constexpr std::uint64_t kFewBlocks = 8;
 
 std::uint64_t Little(const unsigned char* p, std::size_t n) {
   std::uint64_t v = 0;
@@ -143,14 +144,21 @@ BlockCheck CheckBlocks(const std::string& path) {
     }
     const auto version = static_cast<unsigned>(
         Little(reinterpret_cast<const unsigned char*>(head.data()) + kVersionAt, 2));
-    const Layout* layout = version == 14 || version == 15   ? &kAnsi
-                           : version == 21 || version == 23 ? &kUnicode
-                           : version == 36                  ? &kFourK
-                                                            : nullptr;
+    // As libpff tells them apart; between 15 and 21 it asks more than the version.
+    const Layout* layout = version <= 15   ? &kAnsi
+                           : version >= 36 ? &kFourK
+                           : version >= 21 ? &kUnicode
+                                           : nullptr;
     if (layout == nullptr) {
       return {0, 0, false, "its format (version " + std::to_string(version) + ") is not known"};
     }
-    return Checker(in, *layout, in.Status().size).Run();
+    BlockCheck check = Checker(in, *layout, in.Status().size).Run();
+    // Every block failing says the layout is not this file's (a kind no sample showed), not
+    // that the file is damaged throughout, which libpff would not have read.
+    if (check.blocks > kFewBlocks && check.bad == check.blocks) {
+      return {check.blocks, 0, false, "its blocks are not laid out as expected"};
+    }
+    return check;
   } catch (const platform::FileError& error) {
     return {0, 0, false, error.what()};
   }
