@@ -1,12 +1,12 @@
 #include "mailbox/content.h"
 
-#include "mailbox/outlook.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "mailbox/message_headers.h"
+#include "mailbox/outlook.h"
+#include "util/ascii_case.h"
 
 namespace crateline::mailbox {
 namespace {
@@ -25,11 +25,6 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
                     [](char a, char b) { return Lower(a) == b; });
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == y; });
-}
-
 // The line at `pos` (to a CR, an LF or the end) and where the next one begins; CR LF is one end.
 std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t& next, bool& ended) {
   std::size_t end = pos;
@@ -41,8 +36,8 @@ std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t& nex
   return text.substr(pos, end - pos);
 }
 
-// A header field's name, when `line` begins one: printable ASCII up to the colon, which white
-// space may precede (the obsolete syntax, still written).
+}  // namespace
+
 std::optional<std::string_view> FieldName(std::string_view line) {
   std::size_t i = 0;
   while (i < line.size() && line[i] > ' ' && line[i] < 0x7F && line[i] != ':') ++i;
@@ -52,6 +47,10 @@ std::optional<std::string_view> FieldName(std::string_view line) {
   if (colon >= line.size() || line[colon] != ':') return std::nullopt;
   return line.substr(0, i);
 }
+
+namespace {
+
+using util::EqualsIgnoringCase;
 
 // Fields that only messages carry: what tells a message from any file of "Name: value" lines.
 bool IsMessageField(std::string_view name) {

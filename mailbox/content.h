@@ -43,6 +43,9 @@ bool HasEmlxSuffix(std::string_view name);
 bool IsAppleDouble(std::string_view head);
 bool BeginsWithHeaders(std::string_view head);
 bool BeginsWithFromLine(std::string_view head);
+// A header field's name, when `line` begins one: printable ASCII up to the colon, which white
+// space may precede (the obsolete syntax, still written).
+std::optional<std::string_view> FieldName(std::string_view line);
 
 // mbox files. Lines end with the byte MboxLineEnd gives: a lone CR in a file whose first line
 // ends so (old Mac mail), LF otherwise (CR LF files included). A line that begins with "From "

@@ -4,6 +4,7 @@
 // (asctime, ISO 8601, AM/PM, two-digit years), and build for Windows too, where Debian offers
 // no MIME library for the cross compiler.
 #include "mailbox/message_headers.h"
+#include "util/ascii_case.h"
 
 #include <algorithm>
 #include <array>
@@ -24,10 +25,7 @@ bool IsAlpha(char c) {
   return std::isalpha(static_cast<unsigned char>(c)) != 0;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
+using util::EqualsIgnoringCase;
 
 std::string LowerCopy(std::string_view text) {
   std::string out(text);

@@ -14,8 +14,10 @@
 #include <cstdio>
 #include <new>
 
+#include "mailbox/content.h"
 #include "mailbox/mime_build.h"
 #include "mailbox/pff.h"
+#include "util/ascii_case.h"
 
 namespace crateline::mailbox::outlook {
 namespace {
@@ -25,24 +27,12 @@ constexpr std::size_t kAttachmentPiece = 1024 * 1024;
 constexpr std::uint32_t kSearchFolderType = 0x03;  // the low five bits of an identifier
 constexpr std::uint32_t kIdTypeMask = 0x1F;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
-}
+using util::EqualsIgnoringCase;
+using util::StartsWithIgnoringCase;
 
 // A class and its subclasses: "IPM.Contact" and "IPM.Contact.X", not "IPM.ContactX".
 bool OfClass(std::string_view messageClass, std::string_view base) {
-  return StartsWithNoCase(messageClass, base) &&
+  return StartsWithIgnoringCase(messageClass, base) &&
          (messageClass.size() == base.size() || messageClass[base.size()] == '.');
 }
 
@@ -149,10 +139,7 @@ std::vector<std::string> Lines(std::string_view text) {
 }
 
 bool IsFieldLine(std::string_view line) {
-  const auto colon = line.find(':');
-  if (colon == 0 || colon == std::string_view::npos) return false;
-  return std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(colon),
-                     [](char c) { return c > ' ' && c < 127; });
+  return FieldName(line).has_value();
 }
 
 // The transport headers less the fields of their MIME structure, with CR LF line ends; empty
@@ -177,10 +164,10 @@ std::string TransportHeaders(const std::optional<std::string>& text) {
     }
     field = true;
     if (!IsFieldLine(line)) return {};
-    const std::string_view name(line.data(), line.find(':'));
-    keep = !StartsWithNoCase(name, "Content-") && !EqualsNoCase(name, "MIME-Version");
+    const std::string_view name = *FieldName(line);
+    keep = !StartsWithIgnoringCase(name, "Content-") && !EqualsIgnoringCase(name, "MIME-Version");
     for (const char* field : {"From", "Date", "Received", "Message-ID"}) {
-      if (EqualsNoCase(name, field)) known = true;
+      if (EqualsIgnoringCase(name, field)) known = true;
     }
     if (keep) out += line + "\r\n";
   }
@@ -192,7 +179,7 @@ std::string SmtpAddress(const pff::Item& item, int set, std::uint32_t smtpTag,
   if (auto smtp = item.Text(smtpTag, set); smtp && !smtp->empty()) return OneLine(*smtp);
   std::string address = OneLine(item.Text(addressTag, set).value_or(""));
   const std::string type = item.Text(typeTag, set).value_or("SMTP");
-  if (EqualsNoCase(type, "SMTP") || address.find('@') != std::string::npos) return address;
+  if (EqualsIgnoringCase(type, "SMTP") || address.find('@') != std::string::npos) return address;
   return {};  // an Exchange (X.500) address means nothing outside its organisation
 }
 
@@ -364,7 +351,7 @@ class Maker {
     for (const std::uint32_t tag : {pff::kInternetCodepage, pff::kMessageCodepage}) {
       if (charset == nullptr) charset = CharsetOf(item_.Number(tag).value_or(0));
     }
-    if (charset == nullptr || (EqualsNoCase(charset, "utf-8") && !mime::IsUtf8(html))) {
+    if (charset == nullptr || (EqualsIgnoringCase(charset, "utf-8") && !mime::IsUtf8(html))) {
       charset = mime::IsUtf8(html) ? "utf-8" : "windows-1252";
     }
     return TextPart(html, "html", charset);

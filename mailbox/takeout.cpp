@@ -1,4 +1,5 @@
 #include "mailbox/takeout.h"
+#include "util/ascii_case.h"
 
 #include <algorithm>
 #include <array>
@@ -140,18 +141,8 @@ constexpr std::array<std::string_view, 9> kCategoryWords = {
     "Kateg\xc3\xb3ria",
     "\xe3\x82\xab\xe3\x83\x86\xe3\x82\xb4\xe3\x83\xaa"};
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
+using util::EqualsIgnoringCase;
+using util::StartsWithIgnoringCase;
 
 std::optional<Meaning> SystemMeaning(std::string_view label) {
   for (const SystemLabel& system : kSystemLabels) {
