@@ -56,17 +56,21 @@ struct PlannedMessage {
 // of its folders, and the messages in the order they are written.
 struct Plan {
   mailbox::Inventory inventory;
-  std::vector<std::string> folders;      // archive folder paths; "" is the root (Inbox)
-  std::vector<PlannedMessage> messages;  // in archive order
-  std::vector<ReportLine> leftOut;       // the inventory's, and what Zimbra cannot take
-  std::vector<ReportLine> repaired;      // folders repaired or merged, names escaped
+  std::vector<std::string> folders;            // archive folder paths; "" is the root (Inbox)
+  std::vector<mailbox::ItemKind> folderKinds;  // what each holds
+  std::vector<PlannedMessage> messages;        // in archive order
+  std::vector<ReportLine> leftOut;             // the inventory's, and what Zimbra cannot take
+  std::vector<ReportLine> repaired;            // folders repaired or merged, names escaped
 
   std::string EntryName(const PlannedMessage& message) const;
   const mailbox::Message& Source(const PlannedMessage& message) const {
     return inventory.messages[message.message];
   }
   std::uint64_t TotalBytes() const;
-  // Messages per folder, as Zimbra will show them (folders it finds the same are one row).
+  // What an entry counts for in a table: 1, or a calendar's events and tasks.
+  std::uint64_t ItemsIn(const PlannedMessage& message) const;
+  // Messages per folder, as Zimbra will show them (folders it finds the same are one row); a
+  // folder of contacts counts its cards, a calendar's its events and tasks.
   std::vector<FolderCount> FolderTable() const;
 };
 
@@ -74,11 +78,18 @@ struct Plan {
 // (a window keeps its events flowing through it).
 Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick = {});
 
+// Zimbra reads nothing after an archive's first calendar: the plan's other calendars are left
+// out, each named with the way to carry it (a volume of its own).
+void KeepOneCalendar(Plan& plan);
+
+// What a folder of this kind counts in a table: "" for messages, "contacts", "calendar items".
+const char* UnitOf(mailbox::ItemKind kind);
+
 // Counts messages by folder as Zimbra shows them: folders whose keys are equal are one row,
 // named as the first of them; rows in byte order of their names.
 class FolderTally {
  public:
-  void Add(const std::string& archiveFolder, std::uint64_t messages = 1);
+  void Add(const std::string& archiveFolder, std::uint64_t messages = 1, const char* unit = "");
   std::vector<FolderCount> Rows() const;
 
  private:

@@ -11,6 +11,7 @@
 #include "archive/line_meter.h"
 #include "archive/read_ahead.h"
 #include "archive/tar_format.h"
+#include "mailbox/cards.h"
 #include "mailbox/message_headers.h"
 #include "mailbox/outlook.h"
 #include "platform/platform.h"
@@ -223,8 +224,17 @@ class ArchiveWriter::Writer {
       return;
     }
 
-    const mailbox::MessageFacts facts =
-        mailbox::ReadMessageFacts(head.substr(0, std::min(head.size(), mailbox::kHeaderWindow)));
+    const bool mail = message.kind == mailbox::ItemKind::kMail;
+    if (message.kind == mailbox::ItemKind::kContact && whole &&
+        mailbox::cards::FitForZimbra(head, fitted_)) {
+      head = fitted_;
+      size = head.size();
+    }
+    // Zimbra takes neither a date nor a read state from a contact's or a calendar's entry.
+    const mailbox::MessageFacts facts = mail
+                                            ? mailbox::ReadMessageFacts(head.substr(
+                                                  0, std::min(head.size(), mailbox::kHeaderWindow)))
+                                            : mailbox::MessageFacts{};
     bool unread = facts.unread;
     if (message.state != mailbox::ReadState::kFromHeaders) {
       unread = message.state == mailbox::ReadState::kUnread;
@@ -245,7 +255,7 @@ class ArchiveWriter::Writer {
     static constexpr char kZeros[tar::kBlockSize] = {};
     gzip_.Write(kZeros, tar::PaddingFor(size));
     ++report_.messagesWritten;
-    ++written_[planned.folder];
+    written_[planned.folder] += plan_.ItemsIn(planned);
     owner_.lastWritten_.push_back(index);
 
     if (whole && message.wholeFile) {
@@ -257,7 +267,7 @@ class ArchiveWriter::Writer {
       } catch (const platform::FileError&) {
       }
     }
-    if (lines_.TooLong()) {
+    if (lines_.TooLong() && mail) {
       report_.warnings.push_back(
           {current_, "has a line longer than 10,240 bytes; Zimbra rejects such messages"});
     }
@@ -380,7 +390,8 @@ class ArchiveWriter::Writer {
   LineMeter lines_;
   std::string head_;  // ReadHead's buffer
   mailbox::outlook::MessageMaker maker_;
-  std::string made_;  // the message made last
+  std::string made_;    // the message made last
+  std::string fitted_;  // the card written last, made fit for Zimbra
   struct Ahead {
     std::size_t index;
     std::unique_ptr<platform::InputFile> file;  // none when it could not be opened ahead
@@ -413,6 +424,7 @@ void ArchiveWriter::Read(const std::string& source) {
   };
   plan_ = MakePlan(mailbox::ReadSource(source, options, options_.format),
                    [&] { options.tick(plan_.inventory.root, plan_.inventory.messages.size()); });
+  if (options_.volumeSize == 0) KeepOneCalendar(plan_);
   volumes_ = PlanVolumes(plan_, options_.volumeSize);
   ResetReport();
 }
@@ -447,8 +459,9 @@ void ArchiveWriter::WriteOne(std::size_t index, platform::OutputFile& out,
   FolderTally all;
   for (std::size_t i = 0; i < counts.size(); ++i) {
     written_[i] += counts[i];
-    if (counts[i] > 0) volume.Add(plan_.folders[i], counts[i]);
-    if (written_[i] > 0) all.Add(plan_.folders[i], written_[i]);
+    const char* unit = UnitOf(plan_.folderKinds[i]);
+    if (counts[i] > 0) volume.Add(plan_.folders[i], counts[i], unit);
+    if (written_[i] > 0) all.Add(plan_.folders[i], written_[i], unit);
   }
   report_.folders = all.Rows();
   if (options_.volumeSize > 0) {

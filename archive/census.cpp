@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "mailbox/cards.h"
 #include "mailbox/content.h"
 #include "mailbox/outlook.h"
 #include "platform/file_io.h"
@@ -157,6 +158,8 @@ Fingerprint DigestRange(platform::InputFile& in, std::uint64_t from, std::uint64
   return digest.Done();
 }
 
+constexpr std::uint64_t kLargestCardFile = 512ULL * 1024 * 1024;  // as the readers take
+
 std::string ReadAt(platform::InputFile& in, std::uint64_t at, std::size_t n) {
   std::string bytes(n, '\0');
   in.Seek(at);
@@ -166,7 +169,7 @@ std::string ReadAt(platform::InputFile& in, std::uint64_t at, std::size_t n) {
 
 class Taker {
  public:
-  explicit Taker(Census& census) : census_(census) {}
+  Taker(Census& census, unsigned kinds) : census_(census), kinds_(kinds) {}
 
   void Take(const std::string& place) {
     std::string path = place;
@@ -213,13 +216,22 @@ class Taker {
       platform::InputFile in(path);
       std::string head(mailbox::kSniffBytes, '\0');
       head.resize(in.Read(head.data(), head.size()));
-      const mailbox::Content content = mailbox::Sniff(name, head);
+      mailbox::Content content = mailbox::Sniff(name, head);
+      if (!Wanted(mailbox::ItemKind::kMail)) content = mailbox::Content::kNoMail;
       if (content == mailbox::Content::kMessage || content == mailbox::Content::kMbox) {
         Mbox(in, head, content, path);
       } else if (content == mailbox::Content::kEmlx) {
         Emlx(in, head, path);
       } else if (content == mailbox::Content::kOutlook) {
         Outlook(path);
+      } else if (Wanted(mailbox::ItemKind::kContact) && mailbox::cards::BeginsVcard(head)) {
+        Cards(in, path);
+      } else if (Wanted(mailbox::ItemKind::kCalendar) && mailbox::cards::BeginsIcalendar(head)) {
+        in.Seek(0);
+        CensusMessage calendar;
+        calendar.file = AddFile(path);
+        calendar.bytes = DigestRange(in, 0, UINT64_MAX);
+        census_.messages.push_back(calendar);
       }
     } catch (const platform::FileError& error) {
       census_.unreadable.push_back(path + ": " + error.what());
@@ -292,6 +304,43 @@ class Taker {
     census_.messages.push_back(message);
   }
 
+  // An address book: each card, as the archive carries it (made fit for Zimbra). One too large
+  // to read whole counts as a card of no bytes, which only a report naming the file accounts for.
+  void Cards(platform::InputFile& in, const std::string& path) {
+    const std::uint32_t file = AddFile(path);
+    const std::uint64_t size = in.Status().size;
+    if (size > kLargestCardFile) {
+      CensusMessage whole;
+      whole.file = file;
+      whole.bytes = {UINT64_MAX, 0, 0};
+      census_.messages.push_back(whole);
+      return;
+    }
+    in.Seek(0);
+    std::string text;
+    char piece[64 * 1024];
+    for (std::size_t n; (n = in.Read(piece, sizeof piece)) > 0;) text.append(piece, n);
+    std::vector<mailbox::cards::Span> unended;
+    std::string fitted;
+    const auto count = [&](const mailbox::cards::Span& span, bool ended) {
+      const std::string_view card = std::string_view(text).substr(span.offset, span.length);
+      CensusMessage message;
+      message.file = file;
+      message.offset = span.offset;
+      message.ownFile = false;
+      Digest digest;
+      if (ended && mailbox::cards::FitForZimbra(card, fitted)) {
+        digest.Add(fitted.data(), fitted.size());
+      } else {
+        digest.Add(card.data(), card.size());
+      }
+      message.bytes = digest.Done();
+      census_.messages.push_back(message);
+    };
+    for (const auto& span : mailbox::cards::SplitCards(text, unended)) count(span, true);
+    for (const auto& span : unended) count(span, false);
+  }
+
   // An Outlook data file: its own count of its mail items, each made into its message. A label
   // the census cannot fingerprint counts as a message of no bytes, which only a report naming
   // it accounts for.
@@ -324,7 +373,10 @@ class Taker {
     }
   }
 
+  bool Wanted(mailbox::ItemKind kind) const { return (kinds_ & mailbox::KindBit(kind)) != 0; }
+
   Census& census_;
+  unsigned kinds_;
 };
 
 }  // namespace
@@ -335,9 +387,9 @@ std::string Census::LabelOf(const CensusMessage& message) const {
                          : files[message.file] + ":" + std::to_string(message.offset);
 }
 
-Census TakeCensus(const std::vector<std::string>& scope) {
+Census TakeCensus(const std::vector<std::string>& scope, unsigned kinds) {
   Census census;
-  Taker taker(census);
+  Taker taker(census, kinds);
   for (const auto& place : scope) taker.Take(place);
   return census;
 }

@@ -3,9 +3,11 @@
 //
 // The census walks every folder (following no link) and looks at every file: a file that is
 // mail by mailbox/content.h's definition is read whole, and its messages counted with their
-// bytes (an .eml or a message file whole, each message of an mbox, the message of an .emlx).
+// bytes (an .eml or a message file whole, each message of an mbox, the message of an .emlx);
+// so is every card of a file of vCard text, and every file of iCalendar text whole.
 // It shares with the readers only that definition (what is mail; what separates two messages
-// of an mbox; where an .emlx's message ends; how an Outlook item is made a message), not their
+// of an mbox; where an .emlx's message ends; how an Outlook item is made a message; where a
+// card ends and how it is made fit for Zimbra), not their
 // code: its mbox is split line by line, with no look-ahead and no window, and an Outlook data
 // file's every folder is counted, so that a reader that drops a folder, a file or a message, or
 // cuts one a byte short, is found out rather than agreed with.
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "archive/fingerprint.h"
+#include "mailbox/mailbox.h"
 
 namespace crateline::archive {
 
@@ -44,7 +47,7 @@ struct Census {
   std::string LabelOf(const CensusMessage& message) const;
 };
 
-// Takes the census of each folder or file of `scope`.
-Census TakeCensus(const std::vector<std::string>& scope);
+// Takes the census of each folder or file of `scope`, of the kinds (mailbox::KindBit) asked for.
+Census TakeCensus(const std::vector<std::string>& scope, unsigned kinds = mailbox::kAllKinds);
 
 }  // namespace crateline::archive

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <unordered_set>
+#include <utility>
 
 #include "archive/archive.h"
 
@@ -82,6 +83,12 @@ std::map<std::string, std::string> MergedSpellings(const std::set<std::string>& 
   return merged;
 }
 
+// A calendar's entry name: its file's stem, and ".ics" in lower case, as the importer asks.
+std::string CalendarFileName(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".ics";
+}
+
 std::string UniqueName(const std::string& name, const std::string& folder,
                        std::unordered_set<std::string>& taken) {
   const auto dot = name.rfind('.');
@@ -114,11 +121,17 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
   const mailbox::Inventory& inv = plan.inventory;
   plan.leftOut = inv.leftOut;
 
-  // Each store folder's archive path, repaired as the importer needs it.
+  // Each store folder's archive path, repaired as the importer needs it. The only address book
+  // (or calendar) of a source is the user's own, whatever it is called: Zimbra's system folder.
+  std::map<mailbox::ItemKind, std::size_t> ofKind;
+  for (const auto kind : inv.folderKinds) ++ofKind[kind];
   std::vector<std::string> repairedPath(inv.folders.size());
   std::set<std::string> notesSeen;
   for (std::size_t i = 0; i < inv.folders.size(); ++i) {
-    const auto& names = inv.folders[i];
+    const mailbox::ItemKind kind = inv.folderKinds[i];
+    const bool mail = kind == mailbox::ItemKind::kMail;
+    auto names = inv.folders[i];
+    if (!mail && ofKind[kind] == 1) names.resize(1);
     std::vector<std::string> segments;
     std::vector<std::string> notes;
     for (const auto& raw : names) {
@@ -129,7 +142,7 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
                         "\" is not valid UTF-8; its stray bytes were written as %XX");
       }
     }
-    repairedPath[i] = ZimbraFolderPath(segments, notes);
+    repairedPath[i] = ZimbraFolderPath(segments, notes, mail);
     const std::string& where = inv.folderPlaces[i];
     for (const auto& note : notes) {
       if (notesSeen.insert(note).second) plan.repaired.push_back({where, note});
@@ -148,7 +161,10 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     const std::string final = repairedPath[i].empty() ? "" : merged.at(repairedPath[i]);
     const auto [it, added] =
         folderIndex.emplace(final, static_cast<std::uint32_t>(plan.folders.size()));
-    if (added) plan.folders.push_back(final);
+    if (added) {
+      plan.folders.push_back(final);
+      plan.folderKinds.push_back(inv.folderKinds[i]);
+    }
     folderOf[i] = it->second;
   }
 
@@ -169,7 +185,10 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     PlannedMessage planned;
     planned.message = static_cast<std::uint32_t>(i);
     planned.folder = folderOf[m.folder];
-    if (m.ownFile) {
+    if (m.kind == mailbox::ItemKind::kCalendar) {
+      bool escaped = false;
+      planned.name = CalendarFileName(EntryText(inv.files[m.file].name, escaped));
+    } else if (m.ownFile) {
       bool escaped = false;
       planned.name = EntryFileName(inv.files[m.file].name, escaped);
       if (escaped) {
@@ -179,14 +198,18 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     } else {
       std::string number = std::to_string(++sequence[planned.folder]);
       if (number.size() < 6) number.insert(0, 6 - number.size(), '0');
-      planned.name = number + ".eml";
+      planned.name = number + (m.kind == mailbox::ItemKind::kContact ? ".vcf" : ".eml");
     }
     plan.messages.push_back(std::move(planned));
   }
 
-  // Byte order of folder and name: the bytes of the archive never depend on the order in
-  // which the system lists a folder, and each folder's entries stand together.
+  // Mail, then contacts, then calendars (after one of which Zimbra reads no more); within each,
+  // byte order of folder and name: the bytes of the archive never depend on the order in which
+  // the system lists a folder, and each folder's entries stand together.
   const auto order = [&plan](const PlannedMessage& a, const PlannedMessage& b) {
+    const auto ka = plan.Source(a).kind;
+    const auto kb = plan.Source(b).kind;
+    if (ka != kb) return ka < kb;
     const std::string& fa = plan.folders[a.folder];
     const std::string& fb = plan.folders[b.folder];
     if (fa != fb) return fa < fb;
@@ -218,19 +241,50 @@ std::uint64_t Plan::TotalBytes() const {
   return total;
 }
 
+std::uint64_t Plan::ItemsIn(const PlannedMessage& message) const {
+  const auto events = inventory.events.find(message.message);
+  return events == inventory.events.end() ? 1 : events->second;
+}
+
 std::vector<FolderCount> Plan::FolderTable() const {
   std::vector<std::uint64_t> counts(folders.size(), 0);
-  for (const auto& message : messages) ++counts[message.folder];
+  for (const auto& message : messages) counts[message.folder] += ItemsIn(message);
   FolderTally tally;
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    if (counts[i] > 0) tally.Add(folders[i], counts[i]);
+    if (counts[i] > 0) tally.Add(folders[i], counts[i], UnitOf(folderKinds[i]));
   }
   return tally.Rows();
 }
 
-void FolderTally::Add(const std::string& archiveFolder, std::uint64_t messages) {
+void KeepOneCalendar(Plan& plan) {
+  bool first = true;
+  std::erase_if(plan.messages, [&](const PlannedMessage& message) {
+    const mailbox::Message& source = plan.Source(message);
+    if (source.kind != mailbox::ItemKind::kCalendar) return false;
+    if (std::exchange(first, false)) return false;
+    plan.leftOut.push_back(
+        {plan.inventory.LabelOf(source),
+         "a second calendar: Zimbra reads nothing after an archive's first calendar, so each "
+         "needs a volume of its own (--volume-size)"});
+    return true;
+  });
+}
+
+const char* UnitOf(mailbox::ItemKind kind) {
+  switch (kind) {
+    case mailbox::ItemKind::kContact:
+      return "contacts";
+    case mailbox::ItemKind::kCalendar:
+      return "calendar items";
+    case mailbox::ItemKind::kMail:
+      break;
+  }
+  return "";
+}
+
+void FolderTally::Add(const std::string& archiveFolder, std::uint64_t messages, const char* unit) {
   const auto [at, added] = index_.emplace(ZimbraFolderKey(archiveFolder), rows_.size());
-  if (added) rows_.push_back({ZimbraFolderShown(archiveFolder), 0});
+  if (added) rows_.push_back({ZimbraFolderShown(archiveFolder), 0, unit});
   rows_[at->second].messages += messages;
 }
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -15,6 +16,7 @@
 #include "archive/census.h"
 #include "archive/fingerprint.h"
 #include "archive/line_meter.h"
+#include "mailbox/cards.h"
 #include "mailbox/message_headers.h"
 #include "mailbox/outlook.h"
 #include "platform/file_io.h"
@@ -87,6 +89,20 @@ bool TakesNoMail(const std::string& name) {
   return std::any_of(std::begin(kNoMail), std::end(kNoMail),
                      [&](const char* n) { return key == n; });
 }
+
+// Zimbra's system folders that hold mail: a contact or a calendar sent there fails.
+bool TakesMail(const std::string& key) {
+  static const char* kMail[] = {"inbox", "sent", "drafts", "junk", "trash", "chats"};
+  return std::any_of(std::begin(kMail), std::end(kMail), [&](const char* n) { return key == n; });
+}
+
+// What entries of a kind are called in a sentence.
+std::string UnitOf(mailbox::ItemKind kind, const char* mail) {
+  const char* unit = archive::UnitOf(kind);
+  return *unit == '\0' ? mail : unit;
+}
+
+constexpr std::size_t kLargestCalendar = 512U * 1024 * 1024;  // as the readers take
 
 std::uint64_t ParseOctal(const unsigned char* field, std::size_t size, bool& ok) {
   std::uint64_t value = 0;
@@ -184,7 +200,9 @@ class ImportReader {
   // The folders of every archive read, as Zimbra will show them.
   std::vector<FolderCount> Folders() const {
     FolderTally tally;
-    for (std::size_t i = 0; i < folderShown_.size(); ++i) tally.Add(folderShown_[i], counts_[i]);
+    for (std::size_t i = 0; i < folderShown_.size(); ++i) {
+      tally.Add(folderShown_[i], counts_[i], archive::UnitOf(folderKinds_[i]));
+    }
     return tally.Rows();
   }
 
@@ -271,21 +289,14 @@ class ImportReader {
     const auto slash = name.rfind('/');
     const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
     const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash);
-    const bool message = EndsWith(base, ".eml");
+    using mailbox::ItemKind;
+    std::optional<ItemKind> kind;  // by the importer's case-sensitive suffixes
+    if (EndsWith(base, ".eml")) kind = ItemKind::kMail;
+    if (EndsWith(base, ".vcf") || EndsWith(base, ".csv")) kind = ItemKind::kContact;
+    if (EndsWith(base, ".ics")) kind = ItemKind::kCalendar;
     if (!abandonedAfter_.empty()) {
-      if (message) {
-        Problem(Show(name) +
-                " is lost: Zimbra stops reading the archive after "
-                "the calendar entry " +
-                Show(abandonedAfter_));
-      }
-      return;
-    }
-    if (EndsWith(base, ".ics")) {
-      abandonedAfter_ = name;
-      Problem(Show(name) +
-              " is a calendar entry: Zimbra stops reading the archive "
-              "after it");
+      Problem(Show(name) + " is lost: Zimbra stops reading the archive after the calendar entry " +
+              Show(abandonedAfter_));
       return;
     }
     if (EndsWith(base, ".meta")) {
@@ -295,7 +306,7 @@ class ImportReader {
               "entry after it");
       return;
     }
-    if (!message) {
+    if (!kind) {
       Problem(Show(name) +
               " is not a message: Zimbra makes it a Briefcase document, "
               "and fails the messages after it in that folder");
@@ -305,37 +316,45 @@ class ImportReader {
       Problem(Show(name) + " fails: it follows a metadata (.meta) entry");
       return;
     }
-    const std::string fault = FolderFault(folder);
+    const std::string fault = FolderFault(folder, *kind);
     if (!fault.empty()) {
       Problem(Show(name) + ": " + fault);
       return;
     }
+    // Zimbra closes its stream once it has begun to read a calendar (a folder it refuses comes
+    // before that), whether or not the calendar's items fail.
+    if (*kind == ItemKind::kCalendar) abandonedAfter_ = name;
     if (size == 0) Problem(Show(name) + " is empty; Zimbra rejects it");
     if (size >= kMessageLimit) Problem(Show(name) + " is 2 GiB or larger");
-    if (mtime == 0) Problem(Show(name) + " has the time 0: it would show 1970-01-01");
-    const bool unread = (mode & 0200) == 0;
+    const bool mail = *kind == ItemKind::kMail;
+    if (mail && mtime == 0) Problem(Show(name) + " has the time 0: it would show 1970-01-01");
+    const bool unread = mail && (mode & 0200) == 0;
     if (unread) ++r_.unread;
-    ++r_.messages;
+    if (mail) ++r_.messages;
+    if (*kind == ItemKind::kContact) ++r_.contacts;
     ++messages_;
     kind_ = Kind::kMessage;
+    itemKind_ = *kind;
+    calendarText_.clear();
     current_ = name;
     digest_ = {};
     lines_.Reset();
-    entry_ = {FolderOf(folder), archive_, mtime, unread, name, prefix_ + name};
+    entry_ = {FolderOf(folder, *kind), archive_, mtime, unread, name, prefix_ + name};
   }
 
-  std::uint32_t FolderOf(const std::string& folder) {
+  std::uint32_t FolderOf(const std::string& folder, mailbox::ItemKind kind) {
     const auto [it, added] = folderKeys_.emplace(ZimbraFolderKey(folder),
                                                  static_cast<std::uint32_t>(folderShown_.size()));
     if (added) {
       folderShown_.push_back(folder);
+      folderKinds_.push_back(kind);
       counts_.push_back(0);
     }
     ++counts_[it->second];
     return it->second;
   }
 
-  std::string FolderFault(const std::string& folder) {
+  std::string FolderFault(const std::string& folder, mailbox::ItemKind kind) {
     if (folder == "." || folder.rfind("./", 0) == 0) {
       return "a leading \"./\": the importer fails every such entry";
     }
@@ -352,6 +371,21 @@ class ImportReader {
       if (segment.empty()) return "an empty folder name in the path";
       const std::string why = FolderNameFault(segment);
       if (!why.empty()) return "the folder name " + Show(segment) + " " + why;
+    }
+    // A folder takes the kind of the first entry that makes it, and refuses any other.
+    const std::string key = ZimbraFolderKey(folder);
+    const auto view = views_.emplace(key, kind).first->second;
+    if (view != kind) {
+      return "Zimbra made the folder " + Show(folder) + " for " + UnitOf(view, "messages") +
+             " and refuses " + UnitOf(kind, "messages") + " in it";
+    }
+    if (kind != mailbox::ItemKind::kMail) {
+      const std::string top = segments.empty() ? "" : ZimbraFolderKey(segments.front());
+      const char* own = kind == mailbox::ItemKind::kContact ? "contacts" : "calendar";
+      if (!top.empty() && top != own && (TakesNoMail(top) || TakesMail(top))) {
+        return "Zimbra's " + segments.front() + " folder takes no " + UnitOf(kind, "");
+      }
+      return {};
     }
     if (!segments.empty()) {
       if (TakesNoMail(segments.front()))
@@ -372,6 +406,9 @@ class ImportReader {
     } else if (kind_ == Kind::kMessage) {
       digest_.Add(data, n);
       lines_.Add(reinterpret_cast<const char*>(data), n);
+      if (itemKind_ == mailbox::ItemKind::kCalendar && calendarText_.size() < kLargestCalendar) {
+        calendarText_.append(reinterpret_cast<const char*>(data), n);
+      }
     }
   }
 
@@ -387,7 +424,16 @@ class ImportReader {
       if (longName_.empty()) longName_ = "?";
       haveLongName_ = true;
     } else if (kind_ == Kind::kMessage) {
-      if (lines_.TooLong()) {
+      if (itemKind_ == mailbox::ItemKind::kCalendar) {
+        // A calendar counts its events and tasks, as Zimbra will show them.
+        const auto facts = mailbox::cards::ReadCalendar(calendarText_);
+        const std::string fault = mailbox::cards::CalendarFault(facts);
+        if (!fault.empty()) Problem(Show(current_) + ": " + fault);
+        r_.calendarItems += facts.events + facts.todos;
+        counts_[entry_.folder] += facts.events + facts.todos;
+        --counts_[entry_.folder];
+      }
+      if (lines_.TooLong() && itemKind_ == mailbox::ItemKind::kMail) {
         Warning(Show(current_) + " has a line longer than 10,240 bytes; Zimbra rejects it");
       }
       archived_.emplace(digest_.Done(), std::move(entry_));
@@ -422,7 +468,11 @@ class ImportReader {
   bool trailingData_ = false;
   std::unordered_map<std::string, std::uint32_t> folderKeys_;
   std::vector<std::string> folderShown_;
+  std::vector<mailbox::ItemKind> folderKinds_;
   std::vector<std::uint64_t> counts_;
+  std::unordered_map<std::string, mailbox::ItemKind> views_;  // by folder key
+  mailbox::ItemKind itemKind_ = mailbox::ItemKind::kMail;
+  std::string calendarText_;
   std::multimap<Fingerprint, Archived> archived_;
 };
 
@@ -525,6 +575,26 @@ SourceCopy ReadSourceMessage(const Plan& plan, const PlannedMessage& planned,
   }
   platform::InputFile in(plan.inventory.PathOf(message));
   copy.modified = in.Status().modified;
+  if (message.kind == mailbox::ItemKind::kContact) {
+    // A card is small, and carried as made fit for Zimbra: read whole.
+    in.Seek(message.offset);
+    std::string card(static_cast<std::size_t>(message.length), '\0');
+    std::size_t have = 0;
+    while (have < card.size()) {
+      const std::size_t n = in.Read(card.data() + have, card.size() - have);
+      if (n == 0) {
+        throw platform::FileError(plan.inventory.LabelOf(message), "read",
+                                  "the file ends before the card does");
+      }
+      have += n;
+    }
+    std::string fitted;
+    Digest digest;
+    if (mailbox::cards::FitForZimbra(card, fitted)) card.swap(fitted);
+    digest.Add(card.data(), card.size());
+    copy.fingerprint = digest.Done();
+    return copy;
+  }
   if (!message.wholeFile) in.Seek(message.offset);
   std::vector<unsigned char> buffer(kReadPiece);
   std::string head;
@@ -691,8 +761,10 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
         continue;
       }
       if (sameFolder == nullptr) sameFolder = &candidate;
-      if (candidate.unread == unread &&
-          (!time || static_cast<std::int64_t>(candidate.mtime) == *time)) {
+      // Zimbra takes no date and no read state from a contact's or a calendar's entry.
+      if (message.kind != mailbox::ItemKind::kMail ||
+          (candidate.unread == unread &&
+           (!time || static_cast<std::int64_t>(candidate.mtime) == *time))) {
         exact = &candidate;
         break;
       }
@@ -735,8 +807,8 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
                                 "would import it too");
     }
   }
-  CompareWithCensus(TakeCensus(mailbox::SourceScope(source, options)), reported, archived, flagged,
-                    result);
+  CompareWithCensus(TakeCensus(mailbox::SourceScope(source, options), options.kinds), reported,
+                    archived, flagged, result);
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ struct VerifyResult {
   std::vector<FolderCount> folders;   // as Zimbra will show them
   std::uint64_t messages = 0;
   std::uint64_t unread = 0;
+  std::uint64_t contacts = 0;         // cards, one an entry
+  std::uint64_t calendarItems = 0;    // the events and tasks of the calendars
   std::uint64_t sourceMessages = 0;   // with a source: its messages found in the archive
   std::uint64_t reportedLeftOut = 0;  // with a source: its messages the report names as left out
   std::uint64_t censusMessages = 0;   // with a source: the messages it holds, by content alone

@@ -44,6 +44,8 @@ class Packer {
     if (current_.count == 0) current_.first = index;
     ++current_.count;
     current_.tarBytes += bytes;
+    // Zimbra reads nothing after a calendar: it ends its volume.
+    if (plan_.Source(plan_.messages[index]).kind == mailbox::ItemKind::kCalendar) Close();
   }
 
   std::uint64_t Room() const {

@@ -5,9 +5,10 @@
 // planned from the plan alone, before a byte is written, so that the same store always gives
 // the same volumes (an upload that is run again knows which it sent): messages keep the plan's
 // order (folder by folder), no message is split, and a folder that fits in a volume of its own
-// is not split either. A volume's limit counts the tar's bytes, uncompressed, less a margin for
-// gzip's framing, so that no volume's file is larger than the limit, however the mail
-// compresses; only a single message larger than the limit makes a volume that is.
+// is not split either; a calendar ends its volume, since Zimbra reads nothing after it. A volume's
+// limit counts the tar's bytes, uncompressed, less a margin for gzip's framing, so that no volume's
+// file is larger than the limit, however the mail compresses; only a single message larger than the
+// limit makes a volume that is.
 #pragma once
 
 #include <cstddef>

@@ -122,6 +122,15 @@ void TrimTrailingSpaces(std::string& text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
 }
 
+std::string Joined(const std::vector<std::string>& segments) {
+  std::string path;
+  for (const auto& segment : segments) {
+    if (!path.empty()) path += '/';
+    path += segment;
+  }
+  return path;
+}
+
 // One folder segment as the importer accepts it; what changed goes to `why`.
 std::string RepairSegment(const std::string& segment, std::vector<std::string>& why) {
   std::string out;
@@ -269,7 +278,7 @@ std::string EntryText(const std::string& raw, bool& changed) {
 }
 
 std::string ZimbraFolderPath(const std::vector<std::string>& segments,
-                             std::vector<std::string>& notes) {
+                             std::vector<std::string>& notes, bool mail) {
   std::vector<std::string> out;
   for (const auto& segment : segments) {
     std::vector<std::string> why;
@@ -280,6 +289,7 @@ std::string ZimbraFolderPath(const std::vector<std::string>& segments,
     out.push_back(std::move(repaired));
   }
   if (out.empty()) return {};
+  if (!mail) return Joined(out);
 
   const std::string top = Lower(out.front());
   for (const auto& alias : kSystemAliases) {
@@ -309,12 +319,7 @@ std::string ZimbraFolderPath(const std::vector<std::string>& segments,
     out.front() = std::move(merged);
   }
 
-  std::string path;
-  for (const auto& segment : out) {
-    if (!path.empty()) path += '/';
-    path += segment;
-  }
-  return path;
+  return Joined(out);
 }
 
 }  // namespace crateline::archive

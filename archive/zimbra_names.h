@@ -18,6 +18,7 @@ namespace crateline::archive {
 struct FolderCount {
   std::string folder;  // "Inbox", "Sent", "Archive/2019", ...
   std::uint64_t messages = 0;
+  const char* unit = "";  // what is counted when not messages: "contacts", "calendar items"
 };
 
 // A source name made ready for an entry name: bytes that are not UTF-8 become "%XX" (upper-
@@ -28,9 +29,10 @@ std::string EntryText(const std::string& raw, bool& changed);
 
 // The archive's folder path (segments joined by '/', no leading or trailing '/') for a message
 // whose source folders, below the chosen one, are `segments` (already EntryText). Each change
-// made is added to `notes` as a sentence.
+// made is added to `notes` as a sentence. A folder of contacts or of a calendar (`mail` false)
+// is named for its own system folder already, and only its segments are repaired.
 std::string ZimbraFolderPath(const std::vector<std::string>& segments,
-                             std::vector<std::string>& notes);
+                             std::vector<std::string>& notes, bool mail = true);
 
 // A message's file name with its ".eml" suffix in lower case, as the importer asks.
 std::string MessageFileName(const std::string& name);

@@ -50,6 +50,20 @@ void AddSourceOptions(CLI::App* command, SourceOptions& options, std::string& la
                    "Google Takeout messages with several labels: first (the folder of the "
                    "first, the default) or copy (a copy in each)")
       ->check(CLI::IsMember({"first", "copy"}));
+  command
+      ->add_option_function<std::vector<std::string>>(
+          "--only",
+          [&options](const std::vector<std::string>& kinds) {
+            options.read.kinds = 0;
+            for (const auto& kind : kinds) {
+              options.read.kinds |= KindBit(kind == "contacts"   ? mailbox::ItemKind::kContact
+                                            : kind == "calendar" ? mailbox::ItemKind::kCalendar
+                                                                 : mailbox::ItemKind::kMail);
+            }
+          },
+          "Carry only these, separated by commas: mail, contacts, calendar (default: all)")
+      ->delimiter(',')
+      ->check(CLI::IsMember({"mail", "contacts", "calendar"}));
 }
 
 mailbox::LabelMode LabelModeOf(const std::string& labels) {

@@ -120,8 +120,11 @@ class ProgressListener final : public archive::ArchiveProgress {
 
 void PrintFolders(const std::vector<archive::FolderCount>& folders, std::ostream& out) {
   out << "Folders Zimbra will fill:\n";
-  for (const auto& [folder, count] : folders)
-    out << "  " << std::setw(7) << count << "  " << SafeText(folder) << "\n";
+  for (const auto& [folder, count, unit] : folders) {
+    out << "  " << std::setw(7) << count << "  " << SafeText(folder);
+    if (*unit != '\0') out << "  (" << unit << ")";
+    out << "\n";
+  }
 }
 
 void PrintHowToImport(const std::string& archive, std::ostream& out) {
@@ -331,11 +334,13 @@ int RunVerify(const VerifyOptions& options, Streams streams) {
   for (const auto& warning : result.warnings) streams.out << "warning: " << warning << "\n";
   PrintFolders(result.folders, streams.out);
   streams.out << result.messages << " messages (" << result.unread << " unread)";
+  if (result.contacts > 0) streams.out << ", " << result.contacts << " contacts";
+  if (result.calendarItems > 0) streams.out << ", " << result.calendarItems << " calendar items";
   if (options.archives.size() > 1) streams.out << " in " << options.archives.size() << " archives";
   streams.out << ", " << result.problems.size() << " problems, " << result.warnings.size()
               << " warnings.\n";
   if (!source.empty()) {
-    streams.out << "Of the source's messages, " << result.sourceMessages
+    streams.out << "Of the source's messages, contacts and calendars, " << result.sourceMessages
                 << " are in the archive as they should be, and " << result.reportedLeftOut
                 << " are named in the report as left out or damaged; a census of the source by "
                    "its content alone found "

@@ -26,11 +26,14 @@ std::optional<std::int64_t> EntryTime(const Message& message, const MessageFacts
   return ArchiveTime(facts, message.wholeFile && modified > 0 ? modified : message.fallbackTime);
 }
 
-std::uint32_t Inventory::Folder(const std::vector<std::string>& names, const std::string& place) {
-  const auto [it, added] = folderIndex_.emplace(names, static_cast<std::uint32_t>(folders.size()));
+std::uint32_t Inventory::Folder(const std::vector<std::string>& names, const std::string& place,
+                                ItemKind kind) {
+  const auto [it, added] =
+      folderIndex_.emplace(std::pair(kind, names), static_cast<std::uint32_t>(folders.size()));
   if (added) {
     folders.push_back(names);
     folderPlaces.push_back(place);
+    folderKinds.push_back(kind);
   }
   return it->second;
 }
@@ -43,8 +46,8 @@ std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name
 
 const std::vector<const Format*>& Formats() {
   static const std::vector<const Format*> formats = {
-      &ThunderbirdFormat(), &MaildirFormat(), &MhFormat(),     &EmlxFormat(),
-      &MboxFormat(),        &EmlFormat(),     &OutlookFormat()};
+      &ThunderbirdFormat(), &MaildirFormat(), &MhFormat(),    &EmlxFormat(),     &MboxFormat(),
+      &EmlFormat(),         &OutlookFormat(), &VcardFormat(), &IcalendarFormat()};
   return formats;
 }
 

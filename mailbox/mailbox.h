@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace crateline::mailbox {
@@ -26,7 +27,19 @@ enum class ReadState : std::uint8_t {
   kUnread,
 };
 
-// One message: `length` bytes from `offset` of a file.
+// What an entry carries. Zimbra gives a folder the kind of its first entry and refuses the
+// others there, so each kind has folders of its own.
+enum class ItemKind : std::uint8_t {
+  kMail,
+  kContact,   // one vCard, a byte range of an address book file
+  kCalendar,  // a whole iCalendar file: Zimbra reads nothing after it, so it ends an archive
+};
+inline constexpr unsigned KindBit(ItemKind kind) {
+  return 1U << static_cast<unsigned>(kind);
+}
+inline constexpr unsigned kAllKinds = 7;
+
+// One message (or card or calendar): `length` bytes from `offset` of a file.
 struct Message {
   std::uint32_t file = 0;    // Inventory::files
   std::uint32_t folder = 0;  // Inventory::folders
@@ -43,6 +56,7 @@ struct Message {
   // Made from a store's item rather than read (an Outlook data file's: outlook.h); `offset` is
   // the item's identifier and `length` a guess at the size of the message made.
   bool built = false;
+  ItemKind kind = ItemKind::kMail;
 };
 
 struct SourceFile {
@@ -66,6 +80,8 @@ struct Inventory {
   std::vector<SourceFile> files;  // the files that hold messages
   std::vector<std::vector<std::string>> folders;  // mail folders, as names below the top
   std::vector<std::string> folderPlaces;          // where each mail folder is on disk, for reports
+  std::vector<ItemKind> folderKinds;              // what each folder holds
+  std::map<std::uint32_t, std::uint32_t> events;  // a calendar (messages) → its events and tasks
   std::vector<Message> messages;
   std::vector<Item> leftOut;       // messages that will not be archived, and places not read
   std::vector<Item> passedOver;    // what the store itself marks deleted, and chats: not mail
@@ -78,13 +94,14 @@ struct Inventory {
   std::string LabelOf(const Message& message) const;
   // Adds a folder (by its names below the top) once, and returns its index; `place` is the
   // folder or file on disk it comes from, which reports name.
-  std::uint32_t Folder(const std::vector<std::string>& names, const std::string& place);
+  std::uint32_t Folder(const std::vector<std::string>& names, const std::string& place,
+                       ItemKind kind = ItemKind::kMail);
   // Adds the file `name` of the folder on disk `dir` (a path ending in the separator) and
   // returns its index; a store adds a folder's files one after the other.
   std::uint32_t AddFile(const std::string& dir, const std::string& name);
 
  private:
-  std::map<std::vector<std::string>, std::uint32_t> folderIndex_;
+  std::map<std::pair<ItemKind, std::vector<std::string>>, std::uint32_t> folderIndex_;
 };
 
 // The source cannot be read at all (missing, not a store this format reads, not listable).
@@ -105,6 +122,7 @@ struct ReadOptions {
   std::string folderName;  // an mbox file's folder, instead of the file's name
   std::string account;     // a Thunderbird profile's account to read; empty: every account
   LabelMode labels = LabelMode::kFirst;
+  unsigned kinds = kAllKinds;  // KindBit()s of what to carry (--only)
 };
 
 class Walk;
@@ -169,5 +187,7 @@ const Format& MaildirFormat();
 const Format& MhFormat();
 const Format& EmlxFormat();
 const Format& OutlookFormat();
+const Format& VcardFormat();
+const Format& IcalendarFormat();
 
 }  // namespace crateline::mailbox

@@ -59,6 +59,11 @@ void Walk::EntryByEntry(const Visit& visit, const Listing& entries) {
 Walk::Walk(Inventory& inventory, const ReadOptions& options, const Format* forced)
     : inventory_(inventory), options_(options), forced_(forced) {}
 
+const std::string* Walk::SeenBefore(std::string bytes, const std::string& label) {
+  const auto [at, added] = seen_.emplace(std::move(bytes), label);
+  return added ? nullptr : &at->second;
+}
+
 void Walk::Tick(const std::string& where) {
   if (options_.tick) options_.tick(where, inventory_.messages.size());
 }
@@ -91,7 +96,33 @@ void Walk::Run(const std::string& source) {
       VisitFolder(visit);
     }
   }
+  if ((options_.kinds & KindBit(ItemKind::kMail)) == 0) DropMail();
   Notes();
+}
+
+void Walk::DropMail() {
+  std::vector<Message> kept;
+  std::map<std::uint32_t, std::uint32_t> events;
+  std::size_t dropped = 0;
+  for (std::size_t i = 0; i < inventory_.messages.size(); ++i) {
+    const Message& m = inventory_.messages[i];
+    if (m.kind == ItemKind::kMail) {
+      ++dropped;
+      continue;
+    }
+    const auto count = inventory_.events.find(static_cast<std::uint32_t>(i));
+    if (count != inventory_.events.end()) {
+      events[static_cast<std::uint32_t>(kept.size())] = count->second;
+    }
+    kept.push_back(m);
+  }
+  inventory_.messages = std::move(kept);
+  inventory_.events = std::move(events);
+  if (dropped > 0) {
+    inventory_.notes.push_back(std::to_string(dropped) +
+                               " messages not carried: mail was not "
+                               "asked for (--only)");
+  }
 }
 
 void Walk::VisitFolder(const Visit& visit) {

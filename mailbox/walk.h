@@ -79,6 +79,9 @@ class Walk {
   void EntryByEntry(const Visit& visit, const Listing& entries);
   // Counts a file that holds no mail (its name says so) for `owner`.
   void Own(Owner owner);
+  // Where the same bytes were met before in this walk (Google Takeout writes a contact into the
+  // file of each of its labels), or null the first time, when `label` is kept for them.
+  const std::string* SeenBefore(std::string bytes, const std::string& label);
   // The first bytes of a file (mailbox::kSniffBytes, or all of a shorter one); empty when it
   // cannot be read.
   static std::string Head(const std::string& path);
@@ -92,6 +95,7 @@ class Walk {
   void Unclaimed(const Entry& file, const Visit& where);
   bool Allowed(const Format& reader) const;
   void Notes();
+  void DropMail();
 
   Inventory& inventory_;
   const ReadOptions& options_;
@@ -103,6 +107,7 @@ class Walk {
   std::vector<std::string> ownOrder_;
   std::size_t earlierOutputs_ = 0;
   std::vector<const Format*> used_;
+  std::map<std::string, std::string> seen_;
 };
 
 // Whether a listing holds a folder (or a file) of this name.

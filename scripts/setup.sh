@@ -17,7 +17,7 @@ packages=(
   # a fallback font with Chinese, Japanese and Korean, whose lines are taller than the window's
   fonts-droid-fallback
   # independent readers and reference tools for tests and benchmarks
-  tar gzip pigz python3 libarchive-tools pff-tools
+  tar gzip pigz python3 libarchive-tools pff-tools python3-vobject python3-icalendar
   # the sample Outlook data files, fetched over HTTPS by scripts/test-data.sh
   ca-certificates
   # the test mail server's throwaway certificate

@@ -1,0 +1,203 @@
+// Address books and calendars kept as files: vCard files (a phone's or a web mail's export,
+// Google Takeout's Contacts/LABEL/LABEL.vcf) and iCalendar files (Takeout's Calendar/NAME.ics,
+// any program's export). Wherever they lie in the source, their cards and events go to Zimbra's
+// Contacts and Calendar: an address book named like the default one into Contacts itself, any
+// other into a folder of its own below it, named after it (a calendar after the name it keeps,
+// else its file). Each card is an entry of its own, so that one Zimbra cannot take costs no
+// other; a calendar is one entry, as the file holds it (cards.h says why one is all an archive
+// can carry).
+#include <algorithm>
+#include <array>
+
+#include "mailbox/cards.h"
+#include "mailbox/walk.h"
+#include "platform/file_io.h"
+#include "util/ascii_case.h"
+
+namespace crateline::mailbox {
+namespace {
+
+// Larger than any address book or calendar a person keeps; read whole, so bounded.
+constexpr std::uint64_t kLargestFile = 512ULL * 1024 * 1024;
+
+std::string ReadWhole(const std::string& path) {
+  platform::InputFile in(path);
+  std::string text;
+  char piece[64 * 1024];
+  for (std::size_t n; (n = in.Read(piece, sizeof piece)) > 0;) text.append(piece, n);
+  return text;
+}
+
+bool HasSuffix(const std::string& name, std::initializer_list<std::string_view> suffixes) {
+  return std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view suffix) {
+    return name.size() > suffix.size() &&
+           util::EqualsIgnoringCase(std::string_view(name).substr(name.size() - suffix.size()),
+                                    suffix);
+  });
+}
+
+std::string Stem(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// The folder of an address book or calendar called `name`: the system folder itself for the
+// names programs give their default one, else a folder below it.
+std::vector<std::string> FolderFor(const char* system, const std::string& name,
+                                   std::initializer_list<std::string_view> defaults) {
+  const bool isDefault =
+      name.empty() || std::any_of(defaults.begin(), defaults.end(), [&](std::string_view d) {
+        return util::EqualsIgnoringCase(name, d);
+      });
+  if (isDefault) return {system};
+  return {system, name};
+}
+
+// Reads the whole file, or says in the report why it cannot; empty then.
+std::optional<std::string> Contents(const Entry& file, Walk& walk) {
+  const std::string path = file.Path();
+  if (file.size > kLargestFile) {
+    walk.Mail().leftOut.push_back({path,
+                                   "larger than 512 MiB, which no address book or calendar "
+                                   "is: not read"});
+    return std::nullopt;
+  }
+  try {
+    return ReadWhole(path);
+  } catch (const platform::FileError& error) {
+    walk.Mail().leftOut.push_back({path, std::string("could not be read: ") + error.what(), true});
+    return std::nullopt;
+  }
+}
+
+bool Wanted(ItemKind kind, const Entry& file, Walk& walk, const char* what) {
+  if ((walk.Options().kinds & KindBit(kind)) != 0) return true;
+  walk.Mail().passedOver.push_back({file.Path(), std::string(what) + ", not asked for (--only)"});
+  return false;
+}
+
+class Vcard final : public Format {
+ public:
+  const char* Name() const override { return "vcard"; }
+
+  int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
+    if (!cards::BeginsVcard(head())) return 0;
+    return HasSuffix(file.name, {".vcf", ".vcard"}) ? 100 : 40;
+  }
+
+  void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
+                Walk& walk) const override {
+    if (!Wanted(ItemKind::kContact, file, walk, "an address book")) return;
+    const auto text = Contents(file, walk);
+    if (!text) return;
+    Inventory& inventory = walk.Mail();
+    const std::string path = file.Path();
+    std::vector<cards::Span> unended;
+    const auto found = cards::SplitCards(*text, unended);
+    for (const auto& span : unended) {
+      inventory.leftOut.push_back({path + ":" + std::to_string(span.offset),
+                                   "a card that never ends (no END:VCARD): the file is cut short"});
+    }
+    if (found.empty()) {
+      if (unended.empty()) inventory.notMail.push_back({path, "an address book with no cards"});
+      return;
+    }
+    const std::uint32_t folder =
+        inventory.Folder(FolderFor("Contacts", Stem(file.name),
+                                   {"contacts", "all contacts", "my contacts",
+                                    "personal address book", "abook", "address book"}),
+                         path, ItemKind::kContact);
+    const std::uint32_t index = inventory.AddFile(file.dir, file.name);
+    for (const auto& span : found) {
+      const std::string label = path + ":" + std::to_string(span.offset);
+      const std::string_view card = std::string_view(*text).substr(span.offset, span.length);
+      if (!cards::HasFields(card)) {
+        inventory.passedOver.push_back(
+            {label, "a card with nothing in it, which Zimbra refuses: nothing to carry"});
+        continue;
+      }
+      if (walk.Options().labels == LabelMode::kFirst) {
+        if (const std::string* first = walk.SeenBefore(std::string(card), label)) {
+          inventory.passedOver.push_back({label, "the same card as " + *first + ", carried there"});
+          continue;
+        }
+      }
+      const std::string fault = cards::CardFault(card);
+      if (!fault.empty()) inventory.warnings.push_back({label, fault});
+      Message m;
+      m.kind = ItemKind::kContact;
+      m.file = index;
+      m.folder = folder;
+      m.offset = span.offset;
+      m.length = span.length;
+      m.fallbackTime = file.modified;
+      m.state = ReadState::kRead;
+      m.wholeFile = false;
+      m.ownFile = false;
+      inventory.messages.push_back(m);
+    }
+    walk.Tick(path);
+  }
+};
+
+class Icalendar final : public Format {
+ public:
+  const char* Name() const override { return "icalendar"; }
+
+  int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
+    if (!cards::BeginsIcalendar(head())) return 0;
+    return HasSuffix(file.name, {".ics", ".ical", ".ifb", ".icalendar"}) ? 100 : 40;
+  }
+
+  void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
+                Walk& walk) const override {
+    if (!Wanted(ItemKind::kCalendar, file, walk, "a calendar")) return;
+    const auto text = Contents(file, walk);
+    if (!text) return;
+    Inventory& inventory = walk.Mail();
+    const std::string path = file.Path();
+    const cards::CalendarFacts facts = cards::ReadCalendar(*text);
+    const std::string fault = cards::CalendarFault(facts);
+    if (!fault.empty()) {
+      inventory.leftOut.push_back({path, fault});
+      return;
+    }
+    if (facts.events + facts.todos == 0) {
+      inventory.notMail.push_back({path, "a calendar with no events or tasks"});
+      return;
+    }
+    if (facts.journals > 0) {
+      inventory.warnings.push_back(
+          {path, std::to_string(facts.journals) +
+                     " of its items are journal entries, which Zimbra's calendar import passes "
+                     "over; its events and tasks are carried"});
+    }
+    const std::string name = facts.name.empty() ? Stem(file.name) : facts.name;
+    Message m;
+    m.kind = ItemKind::kCalendar;
+    m.file = inventory.AddFile(file.dir, file.name);
+    m.folder = inventory.Folder(FolderFor("Calendar", name, {"calendar", "basic", "home"}), path,
+                                ItemKind::kCalendar);
+    m.length = text->size();
+    m.fallbackTime = file.modified;
+    m.state = ReadState::kRead;
+    inventory.events[static_cast<std::uint32_t>(inventory.messages.size())] =
+        static_cast<std::uint32_t>(facts.events + facts.todos);
+    inventory.messages.push_back(m);
+    walk.Tick(path);
+  }
+};
+
+}  // namespace
+
+const Format& VcardFormat() {
+  static const Vcard format;
+  return format;
+}
+
+const Format& IcalendarFormat() {
+  static const Icalendar format;
+  return format;
+}
+
+}  // namespace crateline::mailbox

@@ -1,0 +1,303 @@
+#!/usr/bin/env python3
+"""Contacts and calendars end to end: a Google Takeout export (mail, address books by label,
+calendars with zones, recurrences, exceptions and alarms) and a phone's vCard 2.1 and 4.0
+files, converted with the mail; every card and calendar of the archive read back by Python's
+vobject and icalendar, which share nothing with our reader, and matched with the source; the
+order Zimbra's importer needs; verify's census; and what verify finds wrong in an archive.
+
+usage: contacts_test.py CRATELINE_CLI
+"""
+import base64
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+from collections import Counter
+
+import icalendar
+import vobject
+
+CLI = sys.argv[1] if len(sys.argv) > 1 else "crateline-cli"
+
+JPEG = b"\xff\xd8\xff\xe0\x00\x10JFIF\x00" + bytes(range(256)) * 3
+PNG = b"\x89PNG\r\n\x1a\n" + bytes(range(200))
+
+
+def folded(line, width=75):
+    """A content line folded as RFC 6350 and 5545 fold them (by bytes, CR LF and a space)."""
+    data = line.encode("utf-8")
+    out, start = [], 0
+    while start < len(data):
+        end = min(len(data), start + (width if not out else width - 1))
+        while end < len(data) and (data[end] & 0xC0) == 0x80:  # not inside a character
+            end -= 1
+        out.append(data[start:end])
+        start = end
+    return b"\r\n ".join(out) + b"\r\n"
+
+
+def card(*lines, version="3.0"):
+    return (b"BEGIN:VCARD\r\n" + folded("VERSION:" + version) +
+            b"".join(folded(line) for line in lines) + b"END:VCARD\r\n")
+
+
+GOOGLE_CARDS = [
+    card("FN:J\u00fcrgen M\u00fcller-L\u00fcdenscheidt", "N:M\u00fcller-L\u00fcdenscheidt;J\u00fcrgen;;;",
+         "EMAIL;TYPE=INTERNET;TYPE=HOME:juergen@example.de",
+         "TEL;TYPE=CELL:+49 170 1234567",
+         "ADR;TYPE=HOME:;;Hauptstra\u00dfe 1;K\u00f6ln;;50667;Deutschland",
+         "NOTE:A long note that Google folds over several lines\\, with commas\\, "
+         "semicolons\\; and an \u00e9l\u00e8ve or two \u2014 to see the folding kept.",
+         "PHOTO;ENCODING=b:" + base64.b64encode(JPEG).decode(),  # no TYPE: Zimbra's parser fails
+         "CATEGORIES:myContacts,Family"),
+    card("FN:\u5c71\u7530 \u592a\u90ce", "N:\u5c71\u7530;\u592a\u90ce;;;", "EMAIL:taro@example.jp",
+         "ORG:\u682a\u5f0f\u4f1a\u793e\u4f8b", "BDAY:1980-04-01"),
+    card("FN:Ann Lee", "N:Lee;Ann;;;", "EMAIL:ann@example.com",
+         "item1.URL:https://example.com/ann", "item1.X-ABLabel:Blog",
+         "PHOTO;VALUE=uri:https://lh3.googleusercontent.com/contacts/ann"),
+]
+PHONE_21 = card("N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=96zt=C3=BCrk;Ay=C5=9Fe;;;",
+                "FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Ay=C5=9Fe =C3=96zt=C3=BCrk",
+                "TEL;CELL:+90 532 000 0000",
+                "PHOTO;JPEG;ENCODING=BASE64:" + base64.b64encode(JPEG).decode(), version="2.1")
+PHONE_40 = card("FN:Bo Nilsson", "EMAIL;TYPE=work:bo@example.se",
+                "PHOTO:data:image/png;base64," + base64.b64encode(PNG).decode(), version="4.0")
+EMPTY = b"BEGIN:VCARD\r\nVERSION:3.0\r\nEND:VCARD\r\n"
+
+
+def calendar(name, *components, zones=()):
+    lines = ["VERSION:2.0", "PRODID:-//Google Inc//Google Calendar 70.9054//EN",
+             "CALSCALE:GREGORIAN", "METHOD:PUBLISH", "X-WR-CALNAME:" + name]
+    body = b"".join(folded(line) for line in lines)
+    return b"BEGIN:VCALENDAR\r\n" + body + b"".join(zones) + b"".join(components) + \
+        b"END:VCALENDAR\r\n"
+
+
+def component(kind, *lines):
+    return (b"BEGIN:" + kind.encode() + b"\r\n" + b"".join(folded(line) for line in lines) +
+            b"END:" + kind.encode() + b"\r\n")
+
+
+NEW_YORK = component("VTIMEZONE", "TZID:America/New_York", "X-LIC-LOCATION:America/New_York") \
+    .replace(b"END:VTIMEZONE", component(
+        "DAYLIGHT", "TZOFFSETFROM:-0500", "TZOFFSETTO:-0400", "TZNAME:EDT",
+        "DTSTART:19700308T020000", "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU").rstrip(b"\r\n") +
+        b"\r\n" + component("STANDARD", "TZOFFSETFROM:-0400", "TZOFFSETTO:-0500", "TZNAME:EST",
+                            "DTSTART:19701101T020000", "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU")
+        + b"END:VTIMEZONE")
+BERLIN = component("VTIMEZONE", "TZID:Europe/Berlin").replace(b"END:VTIMEZONE", component(
+    "STANDARD", "TZOFFSETFROM:+0200", "TZOFFSETTO:+0100", "TZNAME:CET",
+    "DTSTART:19701025T030000", "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU") + b"END:VTIMEZONE")
+
+PRIMARY = calendar(
+    "me@gmail.com",
+    component("VEVENT", "DTSTART;TZID=America/New_York:20240108T090000",
+              "DTEND;TZID=America/New_York:20240108T093000", "RRULE:FREQ=WEEKLY;BYDAY=MO",
+              "EXDATE;TZID=America/New_York:20240115T090000", "UID:standup@google.com",
+              "SUMMARY:Weekly stand-up \u2014 caf\u00e9 \u2615",
+              "DESCRIPTION:" + "An agenda long enough to be folded. " * 5,
+              "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:Reminder", "TRIGGER:-P0DT0H10M0S",
+              "END:VALARM"),
+    component("VEVENT", "DTSTART;TZID=America/New_York:20240122T100000",
+              "DTEND;TZID=America/New_York:20240122T103000",
+              "RECURRENCE-ID;TZID=America/New_York:20240122T090000", "UID:standup@google.com",
+              "SUMMARY:Weekly stand-up (moved)"),
+    component("VEVENT", "DTSTART;TZID=Europe/Berlin:20240301T180000",
+              "DTEND;TZID=Europe/Berlin:20240301T200000", "UID:berlin@google.com",
+              "SUMMARY:Abendessen in M\u00fcnchen", "LOCATION:M\u00fcnchen\\, Marienplatz"),
+    component("VEVENT", "DTSTART;VALUE=DATE:20240704", "DTEND;VALUE=DATE:20240705",
+              "UID:allday@google.com", "SUMMARY:Holiday"),
+    zones=[NEW_YORK, BERLIN])
+HOLIDAYS = calendar("Holidays in Germany",
+                    component("VEVENT", "DTSTART;VALUE=DATE:20241225", "UID:xmas@holiday",
+                              "SUMMARY:Weihnachten"))
+REPLY = calendar("Reply", component("VEVENT", "UID:r", "DTSTART:20240101T000000Z")) \
+    .replace(b"METHOD:PUBLISH", b"METHOD:REPLY")
+
+MBOX = (b"From 1@xxx Mon Jan 01 00:00:00 +0000 2024\r\nX-Gmail-Labels: Inbox\r\n"
+        b"From: a@example.com\r\nTo: me@gmail.com\r\nSubject: hello\r\n"
+        b"Date: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nbody\r\n\r\n")
+
+
+def entries(path):
+    with tarfile.open(path, "r:gz") as tar:
+        return [(member.name, tar.extractfile(member).read()) for member in tar.getmembers()]
+
+
+def parsed_cards(text):
+    """(card, its photo's bytes) for each card of a vCard text, read by vobject, which keeps
+    no data of a data: URI (it splits the value at its comma): that photo is read here."""
+    out = []
+    for c in vobject.readComponents(text.decode("utf-8")):
+        photo = c.contents.get("photo", [None])[0]
+        data = None
+        if photo is not None and isinstance(photo.value, bytes):
+            data = photo.value
+        elif photo is not None and photo.value.startswith("data:"):
+            unfolded = re.sub(rb"\r\n[ \t]", b"", text)
+            found = re.search(rb"PHOTO[^:\r\n]*:data:[^,]*,([A-Za-z0-9+/=]+)", unfolded)
+            data = base64.b64decode(found.group(1))
+        elif photo is not None:
+            data = photo.value.encode()
+        out.append((c.fn.value, tuple(sorted(e.value for e in c.contents.get("email", []))), data))
+    return out
+
+
+def events_of(text):
+    cal = icalendar.Calendar.from_ical(text)
+    return Counter((str(e["UID"]), str(e.get("RECURRENCE-ID").to_ical() if "RECURRENCE-ID" in e
+                                       else b""), str(e["SUMMARY"]))
+                   for e in cal.walk("VEVENT"))
+
+
+class ContactsAndCalendars(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="crateline-cards-")
+        self.source = os.path.join(self.work, "backup")
+        files = {
+            "Takeout/Mail/All mail Including Spam and Trash.mbox": MBOX,
+            "Takeout/Contacts/My Contacts/My Contacts.vcf": b"".join(GOOGLE_CARDS),
+            # Google writes a card into the file of each of its labels.
+            "Takeout/Contacts/Family/Family.vcf": GOOGLE_CARDS[0],
+            "Takeout/Calendar/me@gmail.com.ics": PRIMARY,
+            "Takeout/Calendar/Holidays in Germany.ics": HOLIDAYS,
+            "phone/Kontakte \u00e4.vcf": PHONE_21 + EMPTY + PHONE_40,
+            "phone/reply.ics": REPLY,
+        }
+        for name, data in files.items():
+            path = os.path.join(self.source, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_cli(self, *args):
+        return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=120)
+
+    def convert(self, *args, status=3, name="out.tgz"):  # the reply calendar is left out
+        result = self.run_cli("convert", self.source, "-o", os.path.join(self.work, name), *args)
+        self.assertEqual(result.returncode, status, result.stdout + result.stderr)
+        return result.stdout
+
+    def volumes(self):
+        return sorted(os.path.join(self.work, n) for n in os.listdir(self.work) if "-part" in n)
+
+    def test_every_card_and_event_reaches_the_archive_as_an_independent_parser_reads_it(self):
+        out = self.convert("--volume-size", "2M")
+        volumes = self.volumes()
+        self.assertEqual(len(volumes), 2, out)  # a calendar ends its volume
+        archived = [entry for volume in volumes for entry in entries(volume)]
+        for volume in volumes:
+            names = [name for name, _ in entries(volume)]
+            # Mail, then contacts, then the one calendar, as the last entry.
+            kinds = [name.rsplit(".", 1)[1] for name in names]
+            self.assertEqual(kinds, sorted(kinds, key=["eml", "vcf", "ics"].index), names)
+            self.assertEqual(kinds.count("ics"), 1, names)
+
+        cards = [(name, data) for name, data in archived if name.endswith(".vcf")]
+        for name, data in cards:
+            parsed = list(vobject.readComponents(data.decode("utf-8")))
+            self.assertEqual(len(parsed), 1, name)  # a card an entry: one bad card costs no other
+            for photo in parsed[0].contents.get("photo", []):
+                if photo.params.get("ENCODING"):  # what Zimbra's parser needs of an inline photo
+                    self.assertIn("TYPE", photo.params, data)
+        got = Counter(key for _, data in cards for key in parsed_cards(data))
+        # Every card once (Family's copy of a card is the same card), the empty one left out.
+        expected = Counter(key for text in [*GOOGLE_CARDS, PHONE_21, PHONE_40]
+                           for key in parsed_cards(text))
+        self.assertEqual(got, expected)
+        folders = Counter(name.rsplit("/", 1)[0] for name, _ in cards)
+        # "My Contacts" is the user's own address book: Zimbra's Contacts.
+        self.assertEqual(folders, Counter({"Contacts": 2, "Contacts/Family": 1,
+                                           "Contacts/Kontakte \u00e4": 2}))
+
+        calendars = {name: data for name, data in archived if name.endswith(".ics")}
+        self.assertEqual(set(calendars), {"Calendar/me@gmail.com/me@gmail.com.ics",
+                                          "Calendar/Holidays in Germany/Holidays in Germany.ics"})
+        self.assertEqual(calendars["Calendar/me@gmail.com/me@gmail.com.ics"], PRIMARY)
+        self.assertEqual(events_of(calendars["Calendar/me@gmail.com/me@gmail.com.ics"]),
+                         events_of(PRIMARY))
+        parsed = icalendar.Calendar.from_ical(calendars["Calendar/me@gmail.com/me@gmail.com.ics"])
+        self.assertEqual({str(z["TZID"]) for z in parsed.walk("VTIMEZONE")},
+                         {"America/New_York", "Europe/Berlin"})
+        self.assertEqual(len(parsed.walk("VALARM")), 1)
+
+        # The table counts cards and events; the report names what was not carried and why.
+        self.assertIn("4  Calendar/me@gmail.com  (calendar items)", out)
+        self.assertIn("2  Contacts  (contacts)", out)
+        self.assertIn("a card with nothing in it", out)
+        self.assertIn("the same card as", out)
+        self.assertIn("METHOD is REPLY", out)
+
+        verify = self.run_cli("verify", *volumes, "--source", self.source)
+        self.assertEqual(verify.returncode, 0, verify.stdout)
+        self.assertIn("5 contacts, 5 calendar items", verify.stdout)
+        # The census: 1 message, 3 + 1 + 3 cards, 3 calendars.
+        self.assertIn("census of the source by its content alone found 11", verify.stdout)
+
+    def test_one_archive_carries_one_calendar_and_names_the_others(self):
+        out = self.convert(status=3)
+        names = [name for name, _ in entries(os.path.join(self.work, "out.tgz"))]
+        self.assertTrue(names[-1].endswith(".ics"), names)
+        self.assertEqual(sum(name.endswith(".ics") for name in names), 1)
+        self.assertIn("a second calendar", out)
+        self.assertIn("--volume-size", out)
+        verify = self.run_cli("verify", os.path.join(self.work, "out.tgz"), "--source",
+                              self.source)
+        self.assertEqual(verify.returncode, 0, verify.stdout)
+
+    def test_only_the_kinds_asked_for(self):
+        out = self.convert("--only", "contacts", "--dry-run", status=0)
+        self.assertIn("(contacts)", out)
+        self.assertNotIn("calendar items", out)
+        self.assertIn("1 messages not carried", out)
+        self.convert("--only", "mail,calendar", "--volume-size", "2M")
+        names = [name for volume in self.volumes() for name, _ in entries(volume)]
+        self.assertFalse([name for name in names if name.endswith(".vcf")], names)
+        self.assertEqual(sum(name.endswith(".ics") for name in names), 2)
+        verify = self.run_cli("verify", *self.volumes(), "--source", self.source, "--only",
+                              "mail,calendar")
+        self.assertEqual(verify.returncode, 0, verify.stdout)
+
+    def test_verify_finds_a_lost_card_and_what_zimbra_would_refuse(self):
+        self.convert("--volume-size", "2M")
+        first = self.volumes()[0]
+        kept = [(n, d) for n, d in entries(first)]
+        dropped = next(n for n, _ in kept if n.startswith("Contacts/Family/"))
+
+        def write(path, items):
+            with tarfile.open(path, "w:gz", format=tarfile.GNU_FORMAT) as tar:
+                for name, data in items:
+                    info = tarfile.TarInfo(name)
+                    info.size, info.mtime, info.mode = len(data), 1700000000, 0o644
+                    tar.addfile(info, io.BytesIO(data))
+
+        write(first, [(n, d) for n, d in kept if n != dropped])
+        os.remove(first.replace("-part01.tgz", ".report.txt"))
+        verify = self.run_cli("verify", *self.volumes(), "--source", self.source)
+        self.assertEqual(verify.returncode, 1)
+        self.assertIn("Family.vcf:0", verify.stdout)
+
+        odd = os.path.join(self.work, "odd.tgz")
+        message = next(d for n, d in kept if n.endswith(".eml"))
+        write(odd, [("Work/a.eml", message), ("Work/b.vcf", GOOGLE_CARDS[1]),
+                    ("Inbox/c.vcf", GOOGLE_CARDS[2]), ("Calendar/x.ics", HOLIDAYS),
+                    ("Contacts/d.vcf", PHONE_40)])
+        verify = self.run_cli("verify", odd)
+        self.assertEqual(verify.returncode, 1)
+        self.assertIn("\"Work/b.vcf\": Zimbra made the folder \"Work\" for messages and refuses "
+                      "contacts in it", verify.stdout)
+        self.assertIn("Zimbra's Inbox folder takes no contacts", verify.stdout)
+        self.assertIn("\"Contacts/d.vcf\" is lost: Zimbra stops reading the archive after the "
+                      "calendar entry \"Calendar/x.ics\"", verify.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])

@@ -1,0 +1,137 @@
+// Address book and calendar text: where cards begin and end, what Zimbra's parser would refuse,
+// the photos made fit for it, and what a calendar holds (the end-to-end test reads the archive's
+// cards and calendars back with Python's vobject and icalendar).
+#include <gtest/gtest.h>
+
+#include "mailbox/cards.h"
+
+namespace crateline::mailbox::cards {
+namespace {
+
+std::vector<std::string> Cut(const std::string& text, std::vector<std::string>* unended = nullptr) {
+  std::vector<Span> open;
+  std::vector<std::string> out;
+  for (const auto& span : SplitCards(text, open))
+    out.push_back(text.substr(span.offset, span.length));
+  if (unended != nullptr) {
+    for (const auto& span : open) unended->push_back(text.substr(span.offset, span.length));
+  }
+  return out;
+}
+
+std::string Fit(const std::string& card) {
+  std::string out;
+  return FitForZimbra(card, out) ? out : card;
+}
+
+TEST(Cards, AreCutFromBeginToTheEndOfTheirEndLineWhateverTheLineBreaksAndCase) {
+  const std::string a = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nEND:VCARD\r\n";
+  const std::string b = "begin:vcard\nFN:B\n NOTE folded\nend:VCARD  \n";
+  const std::string c = "BEGIN:VCARD\nFN:C\nEND:VCARD";  // no break after the last line
+  EXPECT_EQ(Cut("\xEF\xBB\xBF" + a + "\r\n" + b + "junk between\n" + c),
+            (std::vector<std::string>{a, b, c}));
+  // vCard 2.1's AGENT holds a card of its own, which stays part of its card.
+  const std::string agent =
+      "BEGIN:VCARD\nFN:Boss\nAGENT:\nBEGIN:VCARD\nFN:Aide\nEND:VCARD\nEND:VCARD\n";
+  EXPECT_EQ(Cut(agent + a), (std::vector<std::string>{agent, a}));
+  // A folded line that reads END:VCARD is the rest of a value, not an end.
+  const std::string folded = "BEGIN:VCARD\nNOTE:x\n END:VCARD\nEND:VCARD\n";
+  EXPECT_EQ(Cut(folded), (std::vector<std::string>{folded}));
+}
+
+TEST(Cards, OneThatNeverEndsIsToldApart) {
+  std::vector<std::string> unended;
+  const std::string a = "BEGIN:VCARD\nFN:A\nEND:VCARD\n";
+  EXPECT_EQ(Cut(a + "BEGIN:VCARD\nFN:cut sh", &unended), (std::vector<std::string>{a}));
+  EXPECT_EQ(unended, (std::vector<std::string>{"BEGIN:VCARD\nFN:cut sh"}));
+}
+
+TEST(Cards, EmptyOnesAndOnesZimbraRefusesAreKnown) {
+  EXPECT_FALSE(HasFields("BEGIN:VCARD\r\nVERSION:3.0\r\n\r\nEND:VCARD\r\n"));
+  EXPECT_TRUE(HasFields("BEGIN:VCARD\r\nVERSION:3.0\r\nitem1.EMAIL:a@b\r\nEND:VCARD\r\n"));
+  EXPECT_EQ(CardFault("BEGIN:VCARD\nFN:A\nEND:VCARD\n"), "");
+  // A quoted-printable value goes on after a soft break, on a line with no colon of its own.
+  EXPECT_EQ(CardFault("BEGIN:VCARD\nNOTE;ENCODING=QUOTED-PRINTABLE:a=\nb=\nc\nEND:VCARD\n"), "");
+  EXPECT_NE(CardFault("BEGIN:VCARD\nFN:A\nstray words\nEND:VCARD\n").find("no colon"),
+            std::string::npos);
+  std::string many = "BEGIN:VCARD\nVERSION:3.0\n";
+  for (int i = 0; i < 1000; ++i) many += "EMAIL:a@b\n";
+  EXPECT_EQ(CardFault(many + "END:VCARD\n"), "");
+  EXPECT_NE(CardFault(many + "EMAIL:one too many\nEND:VCARD\n"), "");
+}
+
+TEST(Cards, PhotosWithoutATypeGetTheOneTheirBytesShow) {
+  // The folded base64 stays as it was; only the property's first line changes.
+  EXPECT_EQ(Fit("BEGIN:VCARD\r\nPHOTO;ENCODING=b:/9j/4AAQ\r\n SkZJRg\r\nEND:VCARD\r\n"),
+            "BEGIN:VCARD\r\nPHOTO;TYPE=JPEG;ENCODING=b:/9j/4AAQ\r\n SkZJRg\r\nEND:VCARD\r\n");
+  EXPECT_EQ(Fit("BEGIN:VCARD\nitem1.LOGO;encoding=BASE64:iVBORw0KGgoAAA\nEND:VCARD\n"),
+            "BEGIN:VCARD\nitem1.LOGO;TYPE=PNG;encoding=BASE64:iVBORw0KGgoAAA\nEND:VCARD\n");
+  EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO;ENCODING=b:R0lGODlh\nEND:VCARD\n"),
+            "BEGIN:VCARD\nPHOTO;TYPE=GIF;ENCODING=b:R0lGODlh\nEND:VCARD\n");
+  // vCard 2.1 names the type bare, which Zimbra's parser does not know.
+  EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO;GIF;ENCODING=BASE64:/9j/\nEND:VCARD\n"),
+            "BEGIN:VCARD\nPHOTO;TYPE=GIF;GIF;ENCODING=BASE64:/9j/\nEND:VCARD\n");
+}
+
+TEST(Cards, PhotosZimbraTakesAsTheyAreStayByteForByte) {
+  for (const std::string card : {
+           "BEGIN:VCARD\nPHOTO;ENCODING=b;TYPE=JPEG:/9j/\nEND:VCARD\n",
+           "BEGIN:VCARD\nPHOTO;VALUE=uri:http://example.com/a.jpg\nEND:VCARD\n",
+           "BEGIN:VCARD\nPHOTO:data:image/png,%89PNG\nEND:VCARD\n",  // not base64
+           "BEGIN:VCARD\nNOTE;ENCODING=b:/9j/\nEND:VCARD\n",         // not a picture
+       }) {
+    std::string out;
+    EXPECT_FALSE(FitForZimbra(card, out)) << card;
+    EXPECT_EQ(out, card);
+  }
+}
+
+TEST(Cards, DataUriPhotosBecomeInlineBase64) {
+  EXPECT_EQ(Fit("BEGIN:VCARD\r\nVERSION:4.0\r\nPHOTO;PREF=1;VALUE=URI:data:image/jpeg;base64,/9j/"
+                "4A\r\n AQ\r\nEND:VCARD\r\n"),
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nPHOTO;PREF=1;ENCODING=b;TYPE=JPEG:/9j/4A\r\n AQ\r\n"
+            "END:VCARD\r\n");
+  // No media type: the bytes tell.
+  EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO:data:;base64,iVBORw0KGgo\nEND:VCARD\n"),
+            "BEGIN:VCARD\nPHOTO;ENCODING=b;TYPE=PNG:iVBORw0KGgo\nEND:VCARD\n");
+}
+
+TEST(Calendars, CountTheirOwnEventsAndTasksNotTheAlarmsOrZonesInThem) {
+  const std::string text =
+      "\xEF\xBB\xBF"
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nMETHOD:PUBLISH\r\nX-WR-CALNAME:Team \\, \r\n"
+      " \xC3\xA9quipe\r\nBEGIN:VTIMEZONE\r\nTZID:Europe/Paris\r\nBEGIN:STANDARD\r\n"
+      "END:STANDARD\r\nEND:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:1\r\nRRULE:FREQ=DAILY\r\n"
+      "BEGIN:VALARM\r\nACTION:DISPLAY\r\nEND:VALARM\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:1\r\n"
+      "RECURRENCE-ID:20240102T100000Z\r\nEND:VEVENT\r\nBEGIN:VTODO\r\nUID:2\r\nEND:VTODO\r\n"
+      "BEGIN:VJOURNAL\r\nEND:VJOURNAL\r\nEND:VCALENDAR\r\n";
+  const CalendarFacts facts = ReadCalendar(text);
+  EXPECT_EQ(facts.calendars, 1U);
+  EXPECT_EQ(facts.events, 2U);
+  EXPECT_EQ(facts.todos, 1U);
+  EXPECT_EQ(facts.journals, 1U);
+  EXPECT_EQ(facts.name, "Team , \xC3\xA9quipe");
+  EXPECT_EQ(CalendarFault(facts), "");
+}
+
+TEST(Calendars, ThoseZimbraPassesOverAreKnown) {
+  const auto fault = [](const std::string& lines) {
+    return CalendarFault(ReadCalendar("BEGIN:VCALENDAR\n" + lines + "END:VCALENDAR\n"));
+  };
+  EXPECT_EQ(fault("VERSION:2.0\nMETHOD:request\n"), "");
+  EXPECT_NE(fault("VERSION:1.0\n"), "");
+  EXPECT_NE(fault("PRODID:x\n"), "");  // no version at all
+  EXPECT_NE(fault("VERSION:2.0\nMETHOD:CANCEL\n"), "");
+  // A VERSION inside an event is the event's, not the calendar's.
+  EXPECT_NE(fault("BEGIN:VEVENT\nVERSION:2.0\nEND:VEVENT\n"), "");
+}
+
+TEST(Sniffing, TellsCardsAndCalendarsByTheirFirstLine) {
+  EXPECT_TRUE(BeginsVcard("\xEF\xBB\xBF\r\n  BEGIN:VCARD\r\n"));
+  EXPECT_TRUE(BeginsIcalendar("begin:vcalendar\n"));
+  EXPECT_FALSE(BeginsVcard("From: a\nBEGIN:VCARD\n"));
+  EXPECT_FALSE(BeginsIcalendar("BEGIN:VCARD\n"));
+}
+
+}  // namespace
+}  // namespace crateline::mailbox::cards
