@@ -12,8 +12,8 @@
 #include "archive/read_ahead.h"
 #include "archive/tar_format.h"
 #include "mailbox/cards.h"
+#include "mailbox/made.h"
 #include "mailbox/message_headers.h"
-#include "mailbox/outlook.h"
 #include "platform/platform.h"
 #include "platform/termination.h"
 #include "scan/listing.h"
@@ -276,11 +276,11 @@ class ArchiveWriter::Writer {
   // A message made from a store's item, into `head`; false when the item cannot give it.
   bool Make(const mailbox::Message& message, std::string_view& head) {
     try {
-      mailbox::outlook::Built made = maker_.Make(plan_.inventory.PathOf(message), message.offset);
+      mailbox::Built made = maker_.Make(plan_.inventory.PathOf(message), message);
       for (auto& why : made.warnings) report_.warnings.push_back({current_, std::move(why)});
       made_ = std::move(made.bytes);
-    } catch (const mailbox::outlook::ItemError& error) {
-      LeaveOut(std::string("the data file cannot give this item: ") + error.what());
+    } catch (const mailbox::ItemError& error) {
+      LeaveOut(std::string("the store cannot give this item: ") + error.what());
       return false;
     }
     head = made_;
@@ -389,7 +389,7 @@ class ArchiveWriter::Writer {
   int lastPercent_ = -1;
   LineMeter lines_;
   std::string head_;  // ReadHead's buffer
-  mailbox::outlook::MessageMaker maker_;
+  mailbox::ItemMaker maker_;
   std::string made_;    // the message made last
   std::string fitted_;  // the card written last, made fit for Zimbra
   struct Ahead {

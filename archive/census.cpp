@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "mailbox/address_book.h"
 #include "mailbox/cards.h"
 #include "mailbox/content.h"
 #include "mailbox/outlook.h"
@@ -224,6 +225,8 @@ class Taker {
         Emlx(in, head, path);
       } else if (content == mailbox::Content::kOutlook) {
         Outlook(path);
+      } else if (Wanted(mailbox::ItemKind::kContact) && mailbox::address_book::IsSqlite(head)) {
+        Book(path);
       } else if (Wanted(mailbox::ItemKind::kContact) && mailbox::cards::BeginsVcard(head)) {
         Cards(in, path);
       } else if (Wanted(mailbox::ItemKind::kCalendar) && mailbox::cards::BeginsIcalendar(head)) {
@@ -306,7 +309,7 @@ class Taker {
 
   // An address book: each card, as the archive carries it (made fit for Zimbra). One too large
   // to read whole counts as a card of no bytes, which only a report naming the file accounts for.
-  void Cards(platform::InputFile& in, const std::string& path) {
+  void Cards(const platform::InputFile& in, const std::string& path) {
     const std::uint32_t file = AddFile(path);
     const std::uint64_t size = in.Status().size;
     if (size > kLargestCardFile) {
@@ -316,10 +319,7 @@ class Taker {
       census_.messages.push_back(whole);
       return;
     }
-    in.Seek(0);
-    std::string text;
-    char piece[64 * 1024];
-    for (std::size_t n; (n = in.Read(piece, sizeof piece)) > 0;) text.append(piece, n);
+    const std::string text = platform::ReadWholeFile(path);
     std::vector<mailbox::cards::Span> unended;
     std::string fitted;
     const auto count = [&](const mailbox::cards::Span& span, bool ended) {
@@ -339,6 +339,35 @@ class Taker {
     };
     for (const auto& span : mailbox::cards::SplitCards(text, unended)) count(span, true);
     for (const auto& span : unended) count(span, false);
+  }
+
+  // A SQLite file that is a Thunderbird address book: each of its cards, made as the archive
+  // carries it. Another program's database holds no card.
+  void Book(const std::string& path) {
+    mailbox::address_book::Book book;
+    try {
+      book = mailbox::address_book::ReadBook(path);
+    } catch (const mailbox::ItemError& error) {
+      census_.unreadable.push_back(path + ": " + error.what());
+      return;
+    }
+    if (!book.isBook) return;
+    const std::uint32_t file = AddFile(path);
+    for (const std::uint64_t id : book.cards) {
+      CensusMessage message;
+      message.file = file;
+      message.offset = id;
+      message.ownFile = false;
+      try {
+        const std::string bytes = cardMaker_.Make(path, id).bytes;
+        Digest digest;
+        digest.Add(bytes.data(), bytes.size());
+        message.bytes = digest.Done();
+      } catch (const mailbox::ItemError&) {
+        message.bytes = {UINT64_MAX, 0, 0};  // only a report naming it accounts for it
+      }
+      census_.messages.push_back(message);
+    }
   }
 
   // An Outlook data file: its own count of its mail items, each made into its message. A label
@@ -377,6 +406,7 @@ class Taker {
 
   Census& census_;
   unsigned kinds_;
+  mailbox::address_book::CardMaker cardMaker_;
 };
 
 }  // namespace

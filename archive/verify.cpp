@@ -17,8 +17,8 @@
 #include "archive/fingerprint.h"
 #include "archive/line_meter.h"
 #include "mailbox/cards.h"
+#include "mailbox/made.h"
 #include "mailbox/message_headers.h"
-#include "mailbox/outlook.h"
 #include "platform/file_io.h"
 #include "scan/search.h"
 
@@ -382,7 +382,8 @@ class ImportReader {
     if (kind != mailbox::ItemKind::kMail) {
       const std::string top = segments.empty() ? "" : ZimbraFolderKey(segments.front());
       const char* own = kind == mailbox::ItemKind::kContact ? "contacts" : "calendar";
-      if (!top.empty() && top != own && (TakesNoMail(top) || TakesMail(top))) {
+      const bool collected = kind == mailbox::ItemKind::kContact && top == "emailed contacts";
+      if (!top.empty() && top != own && !collected && (TakesNoMail(top) || TakesMail(top))) {
         return "Zimbra's " + segments.front() + " folder takes no " + UnitOf(kind, "");
       }
       return {};
@@ -556,14 +557,14 @@ struct SourceCopy {
 
 // Reads one message of the source whole, as the writer would have read it.
 SourceCopy ReadSourceMessage(const Plan& plan, const PlannedMessage& planned,
-                             mailbox::outlook::MessageMaker& maker) {
+                             mailbox::ItemMaker& maker) {
   const mailbox::Message& message = plan.Source(planned);
   SourceCopy copy;
   if (message.built) {
-    mailbox::outlook::Built made;
+    mailbox::Built made;
     try {
-      made = maker.Make(plan.inventory.PathOf(message), message.offset);
-    } catch (const mailbox::outlook::ItemError& error) {
+      made = maker.Make(plan.inventory.PathOf(message), message);
+    } catch (const mailbox::ItemError& error) {
       throw platform::FileError(plan.inventory.LabelOf(message), "make", error.what());
     }
     Digest digest;
@@ -731,7 +732,7 @@ void CompareWithSource(const std::vector<std::string>& archivePaths, const std::
       }
     }
   };
-  mailbox::outlook::MessageMaker maker;
+  mailbox::ItemMaker maker;
   for (const auto& planned : plan.messages) {
     const mailbox::Message& message = plan.Source(planned);
     const std::string label = plan.inventory.LabelOf(message);

@@ -118,6 +118,16 @@ class ProgressListener final : public archive::ArchiveProgress {
   Clock::time_point lastDraw_{};
 };
 
+// "N messages" for a plan of mail; "N entries (mail, contacts and calendars)" for one that
+// holds cards or calendars too, whose entries are no messages.
+std::string EntriesText(const archive::Plan& plan, std::uint64_t count) {
+  const bool mailOnly = std::all_of(
+      plan.messages.begin(), plan.messages.end(),
+      [&](const auto& message) { return plan.Source(message).kind == mailbox::ItemKind::kMail; });
+  return std::to_string(count) +
+         (mailOnly ? " messages" : " entries (mail, contacts and calendars)");
+}
+
 void PrintFolders(const std::vector<archive::FolderCount>& folders, std::ostream& out) {
   out << "Folders Zimbra will fill:\n";
   for (const auto& [folder, count, unit] : folders) {
@@ -231,7 +241,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   const std::uint64_t totalBytes = plan.TotalBytes();
 
   if (options.dryRun) {
-    streams.out << plan.messages.size() << " messages (" << Size(totalBytes)
+    streams.out << EntriesText(plan, plan.messages.size()) << " (" << Size(totalBytes)
                 << ") would be archived.\n";
     PrintFolders(plan.FolderTable(), streams.out);
     if (volumeSize > 0) PrintVolumePlan(writer, destination, streams.out);
@@ -246,8 +256,9 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   }
 
   if (!streams.outIsTerminal) {
-    streams.out << "Writing \"" << SafeText(destination) << "\": " << plan.messages.size()
-                << " messages (" << Size(totalBytes) << ")\n"
+    streams.out << "Writing \"" << SafeText(destination)
+                << "\": " << EntriesText(plan, plan.messages.size()) << " (" << Size(totalBytes)
+                << ")\n"
                 << std::flush;
   }
   progress.SetTotals(totalBytes, plan.messages.size());
@@ -275,7 +286,7 @@ int RunConvert(const ConvertOptions& options, Streams streams) {
   }
   streams.out << "Wrote \"" << SafeText(destination) << "\"";
   if (!report.volumes.empty()) streams.out << " in " << report.volumes.size() << " volumes";
-  streams.out << ": " << report.messagesWritten << " messages (" << Size(report.bytesRead)
+  streams.out << ": " << EntriesText(plan, report.messagesWritten) << " (" << Size(report.bytesRead)
               << " into " << Size(archiveSize) << ") in " << std::fixed << std::setprecision(1)
               << seconds << " s, " << archive::DescribeCompression(level) << ".\n";
   if (options.stats) PrintProcessorTime(report.compressionSeconds, streams.out);

@@ -144,7 +144,10 @@ Count CountOf(const archive::Plan& plan) {
     }
     folders.insert(archive::ZimbraFolderKey(path));
   }
-  return {plan.messages.size(), folders.size()};
+  const auto mail = std::count_if(plan.messages.begin(), plan.messages.end(), [&](const auto& m) {
+    return plan.Source(m).kind == mailbox::ItemKind::kMail;
+  });
+  return {static_cast<std::size_t>(mail), folders.size()};
 }
 
 }  // namespace crateline::job

@@ -92,8 +92,8 @@ class Conversion {
 // The volumes of an earlier set beside `destination` ("mail-part01.tgz", ... for "mail.tgz").
 std::vector<std::string> ExistingVolumes(const std::string& destination);
 
-// The messages a store holds and the folders Zimbra will make for them, below its top: what the
-// window shows before a conversion.
+// The messages a store holds (not its cards and calendars) and the folders Zimbra will make for
+// everything it holds, below its top: what the window shows before a conversion.
 struct Count {
   std::size_t messages = 0;
   std::size_t folders = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 
+#include "mailbox/address_book.h"
 #include "mailbox/cards.h"
 #include "mailbox/walk.h"
 #include "platform/file_io.h"
@@ -19,14 +20,6 @@ namespace {
 
 // Larger than any address book or calendar a person keeps; read whole, so bounded.
 constexpr std::uint64_t kLargestFile = 512ULL * 1024 * 1024;
-
-std::string ReadWhole(const std::string& path) {
-  platform::InputFile in(path);
-  std::string text;
-  char piece[64 * 1024];
-  for (std::size_t n; (n = in.Read(piece, sizeof piece)) > 0;) text.append(piece, n);
-  return text;
-}
 
 bool HasSuffix(const std::string& name, std::initializer_list<std::string_view> suffixes) {
   return std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view suffix) {
@@ -63,11 +56,27 @@ std::optional<std::string> Contents(const Entry& file, Walk& walk) {
     return std::nullopt;
   }
   try {
-    return ReadWhole(path);
+    return platform::ReadWholeFile(path);
   } catch (const platform::FileError& error) {
     walk.Mail().leftOut.push_back({path, std::string("could not be read: ") + error.what(), true});
     return std::nullopt;
   }
+}
+
+// A card of the file `index`: `length` bytes from `offset`, or (built) the item `offset`.
+Message Card(std::uint32_t index, std::uint32_t folder, std::uint64_t offset, std::uint64_t length,
+             const Entry& file) {
+  Message m;
+  m.kind = ItemKind::kContact;
+  m.file = index;
+  m.folder = folder;
+  m.offset = offset;
+  m.length = length;
+  m.fallbackTime = file.modified;
+  m.state = ReadState::kRead;
+  m.wholeFile = false;
+  m.ownFile = false;
+  return m;
 }
 
 bool Wanted(ItemKind kind, const Entry& file, Walk& walk, const char* what) {
@@ -124,17 +133,7 @@ class Vcard final : public Format {
       }
       const std::string fault = cards::CardFault(card);
       if (!fault.empty()) inventory.warnings.push_back({label, fault});
-      Message m;
-      m.kind = ItemKind::kContact;
-      m.file = index;
-      m.folder = folder;
-      m.offset = span.offset;
-      m.length = span.length;
-      m.fallbackTime = file.modified;
-      m.state = ReadState::kRead;
-      m.wholeFile = false;
-      m.ownFile = false;
-      inventory.messages.push_back(m);
+      inventory.messages.push_back(Card(index, folder, span.offset, span.length, file));
     }
     walk.Tick(path);
   }
@@ -188,7 +187,71 @@ class Icalendar final : public Format {
   }
 };
 
+// A Thunderbird address book (abook.sqlite, history.sqlite, abook-N.sqlite), by its table of
+// card fields, wherever it lies. Its cards are made when written (address_book.h). The
+// collected addresses go to Zimbra's Emailed Contacts, the personal book to Contacts, any other
+// to a folder of its name below Contacts.
+class ThunderbirdBook final : public Format {
+ public:
+  const char* Name() const override { return "thunderbird-addressbook"; }
+
+  int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
+    if (!address_book::IsSqlite(head())) return 0;
+    const bool named = HasSuffix(file.name, {".sqlite"}) &&
+                       (file.name.rfind("abook", 0) == 0 || file.name == "history.sqlite");
+    if (named) return 100;  // read, or said why not
+    try {
+      return address_book::ReadBook(file.Path()).isBook ? 90 : 0;
+    } catch (const ItemError&) {
+      return 0;
+    }
+  }
+
+  void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
+                Walk& walk) const override {
+    Inventory& inventory = walk.Mail();
+    const std::string path = file.Path();
+    address_book::Book book;
+    try {
+      book = address_book::ReadBook(path);
+    } catch (const ItemError& error) {
+      inventory.leftOut.push_back(
+          {path, std::string("an address book that ") + error.what(), true});
+      return;
+    }
+    if (!book.isBook) {
+      inventory.notMail.push_back({path, "a database of Thunderbird's, not an address book"});
+      return;
+    }
+    if (!Wanted(ItemKind::kContact, file, walk, "an address book")) return;
+    if (book.lists > 0) {
+      inventory.notes.push_back(path + ": " + std::to_string(book.lists) +
+                                " mailing lists not carried (Zimbra's import makes no contact "
+                                "groups of cards); their members are carried as cards");
+    }
+    if (book.cards.empty()) return;
+    const std::string name = address_book::BookName(file.dir, file.name);
+    std::vector<std::string> names =
+        name == "Collected Addresses" ? std::vector<std::string>{"Emailed Contacts"}
+                                      : FolderFor("Contacts", name.empty() ? Stem(file.name) : name,
+                                                  {"personal address book"});
+    const std::uint32_t folder = inventory.Folder(names, path, ItemKind::kContact);
+    const std::uint32_t index = inventory.AddFile(file.dir, file.name);
+    for (const std::uint64_t id : book.cards) {
+      Message m = Card(index, folder, id, 1024, file);  // a guess for volumes
+      m.built = true;                                   // made when written
+      inventory.messages.push_back(m);
+    }
+    walk.Tick(path);
+  }
+};
+
 }  // namespace
+
+const Format& ThunderbirdBookFormat() {
+  static const ThunderbirdBook format;
+  return format;
+}
 
 const Format& VcardFormat() {
   static const Vcard format;

@@ -46,8 +46,10 @@ std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name
 
 const std::vector<const Format*>& Formats() {
   static const std::vector<const Format*> formats = {
-      &ThunderbirdFormat(), &MaildirFormat(), &MhFormat(),    &EmlxFormat(),     &MboxFormat(),
-      &EmlFormat(),         &OutlookFormat(), &VcardFormat(), &IcalendarFormat()};
+      &ThunderbirdFormat(),    &MaildirFormat(), &MhFormat(),
+      &EmlxFormat(),           &MboxFormat(),    &EmlFormat(),
+      &OutlookFormat(),        &VcardFormat(),   &IcalendarFormat(),
+      &ThunderbirdBookFormat()};
   return formats;
 }
 

@@ -189,5 +189,6 @@ const Format& EmlxFormat();
 const Format& OutlookFormat();
 const Format& VcardFormat();
 const Format& IcalendarFormat();
+const Format& ThunderbirdBookFormat();
 
 }  // namespace crateline::mailbox

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mailbox/made.h"
+
 namespace crateline::mailbox::outlook {
 
 // Every data file begins with these bytes, whatever its name.
@@ -26,16 +28,8 @@ Kind KindOf(std::string_view messageClass);
 // "3 contacts", "1 calendar item", ...
 std::string CountOf(Kind kind, std::size_t count);
 
-// An item that cannot be made into a message (the data file is damaged there).
-class ItemError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-struct Built {
-  std::string bytes;
-  std::vector<std::string> warnings;  // what of the item the message could not carry
-};
+using mailbox::Built;
+using mailbox::ItemError;
 
 // Makes the messages of one data file after another, keeping the last one open.
 class MessageMaker {

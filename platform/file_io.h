@@ -110,6 +110,10 @@ class OutputFile {
   virtual void Discard() noexcept = 0;
 };
 
+// The whole of a file that is read whole (an address book, a calendar, a photo); throws
+// FileError.
+std::string ReadWholeFile(const std::string& path);
+
 // A new output for destination, in destination's folder; throws FileError when the folder
 // cannot take it.
 std::unique_ptr<OutputFile> CreateAtomicOutput(const std::string& destination);

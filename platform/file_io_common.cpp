@@ -16,6 +16,14 @@ std::set<std::string>& Pending() {
 }
 }  // namespace
 
+std::string ReadWholeFile(const std::string& path) {
+  InputFile in(path);
+  std::string bytes;
+  char piece[64 * 1024];
+  for (std::size_t n; (n = in.Read(piece, sizeof piece)) > 0;) bytes.append(piece, n);
+  return bytes;
+}
+
 FileError::FileError(const std::string& path, const std::string& action, int systemError)
     : std::runtime_error("cannot " + action + " \"" + path + "\": " + SystemErrorText(systemError)),
       path_(path),

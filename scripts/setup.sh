@@ -12,6 +12,8 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   # Outlook data files (libpff's header needs libbfio's)
   libpff-dev libbfio-dev
+  # Thunderbird's address books and calendars
+  libsqlite3-dev
   # the window
   qt6-base-dev fonts-dejavu-core fonts-dejavu-extra
   # a fallback font with Chinese, Japanese and Korean, whose lines are taller than the window's
@@ -26,8 +28,8 @@ packages=(
   clang-format clang-tidy
   # the line reader's fuzz target
   clang libclang-rt-14-dev
-  # the Windows build, tested under Wine
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64 wine32:i386
+  # the Windows build, tested under Wine (tclsh makes SQLite's one-file source for it)
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64 wine32:i386 tcl
   # resources, installation and the package (CPack reads the programs' libraries with file)
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev man-db file
   # the window in a real X server, for screenshots and trying it by hand

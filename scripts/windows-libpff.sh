@@ -4,8 +4,7 @@
 # Debian has no mingw build of it, so it is built from Debian's own source package, the same
 # version as the libpff-dev this machine has, into build-deps/libpff-ARCH (once; a later run
 # finds it there). It is a DLL, as on Linux: its licence (LGPL-3+) lets anyone put their own
-# build of it beside the programs. It needs no DLL but the system's own. The source comes through a private apt configuration
-# under build-deps, so the machine's own package lists are left as they are.
+# build of it beside the programs. It needs no DLL but the system's own.
 set -euo pipefail
 arch=$1
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,21 +16,7 @@ if [ -f "$out/bin/libpff-1.dll" ] && [ -f "$out/lib/libpff.dll.a" ] &&
 fi
 
 version=$(dpkg-query -W -f='${source:Version}' libpff-dev)
-source_dir="$deps/source/libpff-$version"
-if [ ! -d "$source_dir" ]; then
-  apt_dir="$deps/apt"
-  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$deps/source/fetch"
-  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
-    "http://deb.debian.org/debian bookworm main" >"$apt_dir/sources.list"
-  apt=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=/nonexistent"
-    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o Debug::NoLocking=1)
-  echo "libpff: fetching Debian's source of libpff $version"
-  apt-get "${apt[@]}" update -qq
-  (cd "$deps/source/fetch" && apt-get "${apt[@]}" source -qq "libpff=$version" >/dev/null 2>&1)
-  unpacked=$(find "$deps/source/fetch" -mindepth 1 -maxdepth 1 -type d -name 'libpff-*' | head -1)
-  mv "$unpacked" "$source_dir"
-  rm -rf "$deps/source/fetch"
-fi
+source_dir=$(bash "$root/scripts/debian-source.sh" libpff "$version")
 
 # Built in a copy that keeps the files' times, so that make does not try to run autotools.
 work="$deps/build-libpff-$arch"

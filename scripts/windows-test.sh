@@ -30,6 +30,7 @@ for arch in i686 x86_64; do
   build="build-win-$arch"
   echo "windows: building for $arch"
   bash scripts/windows-libpff.sh "$arch"
+  bash scripts/windows-sqlite.sh "$arch"
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCRATELINE_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-$arch.cmake" >/dev/null
   cmake --build "$build" -j 2

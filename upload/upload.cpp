@@ -9,7 +9,7 @@
 
 #include "archive/fingerprint.h"
 #include "archive/verify.h"
-#include "mailbox/outlook.h"
+#include "mailbox/made.h"
 #include "platform/file_io.h"
 #include "platform/termination.h"
 #include "upload/byte_pipe.h"
@@ -65,15 +65,15 @@ std::string DigestOf(const std::string& path, std::uint64_t offset, std::uint64_
 }
 
 // The same of a message made from a store's item.
-std::string MadeDigest(mailbox::outlook::MessageMaker& maker, const std::string& path,
-                       std::uint64_t item) {
+std::string MadeDigest(mailbox::ItemMaker& maker, const std::string& path,
+                       const mailbox::Message& item) {
   try {
     const std::string bytes = maker.Make(path, item).bytes;
     archive::Digest digest;
     digest.Add(bytes.data(), bytes.size());
     const auto [size, crc, adler] = digest.Done();
     return MessageDigest(size, crc, adler);
-  } catch (const mailbox::outlook::ItemError&) {
+  } catch (const mailbox::ItemError&) {
     return "";  // the writer leaves it out, and says why
   }
 }
@@ -274,13 +274,13 @@ class Uploader {
     // Every message by its bytes, what the journal knows it by.
     std::vector<std::string> digests(plan.inventory.messages.size());
     std::uint64_t read = 0;
-    mailbox::outlook::MessageMaker maker;
+    mailbox::ItemMaker maker;
     for (const auto& planned : plan.messages) {
       const mailbox::Message& message = plan.Source(planned);
-      digests[planned.message] =
-          message.built ? MadeDigest(maker, plan.inventory.PathOf(message), message.offset)
-                        : DigestOf(plan.inventory.PathOf(message), message.offset, message.length,
-                                   message.wholeFile);
+      digests[planned.message] = message.built
+                                     ? MadeDigest(maker, plan.inventory.PathOf(message), message)
+                                     : DigestOf(plan.inventory.PathOf(message), message.offset,
+                                                message.length, message.wholeFile);
       listener_.Reading(++read, plan.messages.size());
       if (!Going()) return Finish();
     }

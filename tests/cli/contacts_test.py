@@ -12,6 +12,7 @@ import io
 import os
 import re
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tarfile
@@ -119,6 +120,61 @@ HOLIDAYS = calendar("Holidays in Germany",
 REPLY = calendar("Reply", component("VEVENT", "UID:r", "DTSTART:20240101T000000Z")) \
     .replace(b"METHOD:PUBLISH", b"METHOD:REPLY")
 
+AB_SCHEMA = """PRAGMA user_version=4;
+CREATE TABLE properties (card TEXT, name TEXT, value TEXT);
+CREATE TABLE lists (uid TEXT PRIMARY KEY, name TEXT, nickName TEXT, description TEXT);
+CREATE TABLE list_cards (list TEXT, card TEXT, PRIMARY KEY(list, card));
+CREATE INDEX properties_card ON properties(card);
+CREATE INDEX properties_name ON properties(name);"""
+
+# A card as Thunderbird 102 and later keep it (its whole vCard), and one an older Thunderbird
+# left as named fields, with its photo in the profile's Photos folder.
+TB_VCARD = card("FN:Chlo\u00e9 Dupont", "N:Dupont;Chlo\u00e9;;;", "EMAIL;PREF=1:chloe@example.fr",
+                "UID:5a6b7c8d-0000-4000-8000-000000000001",
+                "PHOTO:data:image/png;base64," + base64.b64encode(PNG).decode(), version="4.0")
+TB_BOOKS = {
+    "abook.sqlite": [
+        ("5a6b7c8d-0000-4000-8000-000000000001",
+         {"_vCard": TB_VCARD.decode(), "DisplayName": "Chlo\u00e9 Dupont",
+          "PrimaryEmail": "chloe@example.fr", "LastModifiedDate": "1700000000"}),
+        ("5a6b7c8d-0000-4000-8000-000000000002",
+         {"DisplayName": "Old, Card", "FirstName": "Old", "LastName": "Card",
+          "PrimaryEmail": "old@example.com", "SecondEmail": "old2@example.com",
+          "HomeCity": "K\u00f6ln", "Notes": "two\nlines; here", "PhotoName": "old.jpg"}),
+    ],
+    "abook-1.sqlite": [("w1", {"DisplayName": "Bob Work", "PrimaryEmail": "bob@work.example"})],
+    "history.sqlite": [("h1", {"PrimaryEmail": "someone@example.net"})],
+}
+PREFS = b'''user_pref("ldap_2.servers.pab.description", "chrome://messenger/locale/addressbook/addressBook.properties");
+user_pref("ldap_2.servers.pab.filename", "abook.sqlite");
+user_pref("ldap_2.servers.Work.description", "Work");
+user_pref("ldap_2.servers.Work.filename", "abook-1.sqlite");
+'''
+
+
+def make_profile(folder):
+    """A Thunderbird profile: prefs, address books made by SQLite with Thunderbird's schema."""
+    os.makedirs(os.path.join(folder, "Photos"))
+    os.makedirs(os.path.join(folder, "Mail", "Local Folders"))
+    with open(os.path.join(folder, "prefs.js"), "wb") as f:
+        f.write(PREFS)
+    with open(os.path.join(folder, "Photos", "old.jpg"), "wb") as f:
+        f.write(JPEG)
+    with open(os.path.join(folder, "Mail", "Local Folders", "Inbox"), "wb") as f:
+        f.write(MBOX.replace(b"X-Gmail-Labels: Inbox\r\n", b""))
+    for name, cards in TB_BOOKS.items():
+        db = sqlite3.connect(os.path.join(folder, name))
+        db.executescript(AB_SCHEMA)
+        for uid, fields in cards:
+            db.executemany("INSERT INTO properties VALUES (?, ?, ?)",
+                           [(uid, k, v) for k, v in fields.items()])
+        if name == "abook.sqlite":
+            db.execute("INSERT INTO lists VALUES ('l1', 'Team', '', '')")
+            db.execute("INSERT INTO list_cards VALUES ('l1', ?)", (cards[0][0],))
+        db.commit()
+        db.close()
+
+
 MBOX = (b"From 1@xxx Mon Jan 01 00:00:00 +0000 2024\r\nX-Gmail-Labels: Inbox\r\n"
         b"From: a@example.com\r\nTo: me@gmail.com\r\nSubject: hello\r\n"
         b"Date: Mon, 1 Jan 2024 10:00:00 +0000\r\n\r\nbody\r\n\r\n")
@@ -174,6 +230,7 @@ class ContactsAndCalendars(unittest.TestCase):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
+        make_profile(os.path.join(self.source, "thunderbird"))
 
     def tearDown(self):
         shutil.rmtree(self.work, ignore_errors=True)
@@ -210,13 +267,21 @@ class ContactsAndCalendars(unittest.TestCase):
                     self.assertIn("TYPE", photo.params, data)
         got = Counter(key for _, data in cards for key in parsed_cards(data))
         # Every card once (Family's copy of a card is the same card), the empty one left out.
-        expected = Counter(key for text in [*GOOGLE_CARDS, PHONE_21, PHONE_40]
+        expected = Counter(key for text in [*GOOGLE_CARDS, PHONE_21, PHONE_40, TB_VCARD]
                            for key in parsed_cards(text))
+        expected.update([("Old, Card", ("old2@example.com", "old@example.com"), JPEG),
+                         ("Bob Work", ("bob@work.example",), None),
+                         ("someone@example.net", ("someone@example.net",), None)])
         self.assertEqual(got, expected)
         folders = Counter(name.rsplit("/", 1)[0] for name, _ in cards)
         # "My Contacts" is the user's own address book: Zimbra's Contacts.
-        self.assertEqual(folders, Counter({"Contacts": 2, "Contacts/Family": 1,
-                                           "Contacts/Kontakte \u00e4": 2}))
+        # Thunderbird's personal book is Contacts too, its collected addresses Zimbra's own.
+        self.assertEqual(folders, Counter({"Contacts": 4, "Contacts/Family": 1,
+                                           "Contacts/Kontakte \u00e4": 2, "Contacts/Work": 1,
+                                           "Emailed Contacts": 1}))
+        old = next(data for _, data in cards if b"Old\\, Card" in data)
+        self.assertIn(b"NOTE:two\\nlines\\; here\r\n", old)
+        self.assertIn("ADR;TYPE=HOME:;;;K\u00f6ln;;;\r\n".encode(), old)
 
         calendars = {name: data for name, data in archived if name.endswith(".ics")}
         self.assertEqual(set(calendars), {"Calendar/me@gmail.com/me@gmail.com.ics",
@@ -231,16 +296,17 @@ class ContactsAndCalendars(unittest.TestCase):
 
         # The table counts cards and events; the report names what was not carried and why.
         self.assertIn("4  Calendar/me@gmail.com  (calendar items)", out)
-        self.assertIn("2  Contacts  (contacts)", out)
+        self.assertIn("4  Contacts  (contacts)", out)
+        self.assertIn("1 mailing lists not carried", out)
         self.assertIn("a card with nothing in it", out)
         self.assertIn("the same card as", out)
         self.assertIn("METHOD is REPLY", out)
 
         verify = self.run_cli("verify", *volumes, "--source", self.source)
         self.assertEqual(verify.returncode, 0, verify.stdout)
-        self.assertIn("5 contacts, 5 calendar items", verify.stdout)
-        # The census: 1 message, 3 + 1 + 3 cards, 3 calendars.
-        self.assertIn("census of the source by its content alone found 11", verify.stdout)
+        self.assertIn("2 messages (0 unread), 9 contacts, 5 calendar items", verify.stdout)
+        # The census: 2 messages, 3 + 1 + 3 + 4 cards, 3 calendars.
+        self.assertIn("census of the source by its content alone found 16", verify.stdout)
 
     def test_one_archive_carries_one_calendar_and_names_the_others(self):
         out = self.convert(status=3)
@@ -257,7 +323,7 @@ class ContactsAndCalendars(unittest.TestCase):
         out = self.convert("--only", "contacts", "--dry-run", status=0)
         self.assertIn("(contacts)", out)
         self.assertNotIn("calendar items", out)
-        self.assertIn("1 messages not carried", out)
+        self.assertIn("2 messages not carried", out)
         self.convert("--only", "mail,calendar", "--volume-size", "2M")
         names = [name for volume in self.volumes() for name, _ in entries(volume)]
         self.assertFalse([name for name in names if name.endswith(".vcf")], names)

@@ -1,0 +1,339 @@
+// Thunderbird's address books, read through SQLite, read-only: Thunderbird may hold the same
+// file open, and nothing here may change a source.
+#include "mailbox/address_book.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <map>
+
+#include "mailbox/cards.h"
+#include "mailbox/mime_build.h"
+#include "platform/file_io.h"
+#include "scan/listing.h"
+
+namespace crateline::mailbox::address_book {
+namespace {
+
+struct Database {
+  sqlite3* db = nullptr;
+  std::string path;
+  ~Database() { sqlite3_close(db); }
+};
+
+[[noreturn]] void Fail(const Database& d, const char* what) {
+  throw ItemError(std::string(what) + ": " + (d.db != nullptr ? sqlite3_errmsg(d.db) : "?"));
+}
+
+void OpenDatabase(Database& d, const std::string& path) {
+  d.path = path;
+  if (sqlite3_open_v2(path.c_str(), &d.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    Fail(d, "cannot be opened as a SQLite database");
+  }
+}
+
+class Statement {
+ public:
+  Statement(Database& d, const char* sql) : d_(d) {
+    if (sqlite3_prepare_v2(d.db, sql, -1, &s_, nullptr) != SQLITE_OK) Fail(d, "cannot be read");
+  }
+  ~Statement() { sqlite3_finalize(s_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  Statement& Bind(int at, std::int64_t value) {
+    sqlite3_bind_int64(s_, at, value);
+    return *this;
+  }
+  Statement& Bind(int at, const std::string& value) {
+    sqlite3_bind_text(s_, at, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  bool Step() {
+    const int rc = sqlite3_step(s_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) Fail(d_, "cannot be read");
+    return false;
+  }
+  std::int64_t Int(int column) const { return sqlite3_column_int64(s_, column); }
+  std::string Text(int column) const {
+    const auto* text = sqlite3_column_text(s_, column);
+    return text == nullptr
+               ? std::string()
+               : std::string(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(s_, column)));
+  }
+
+ private:
+  Database& d_;
+  sqlite3_stmt* s_ = nullptr;
+};
+
+bool HasTable(Database& d, const char* table) {
+  Statement s(d, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
+  return s.Bind(1, std::string(table)).Step();
+}
+
+// A text value as vCard writes it: backslash, comma, semicolon and line breaks escaped.
+std::string Escaped(const std::string& value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\\' || c == ',' || c == ';') {
+      out += '\\';
+      out += c;
+    } else if (c == '\r') {
+      if (i + 1 < value.size() && value[i + 1] == '\n') ++i;
+      out += "\\n";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A content line folded at 75 bytes, never inside a UTF-8 character, with CR LF.
+void Line(std::string& out, const std::string& line) {
+  std::size_t start = 0;
+  bool first = true;
+  while (start < line.size()) {
+    std::size_t end = std::min(line.size(), start + (first ? 75 : 74));
+    while (end < line.size() && end > start + 1 &&
+           (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    if (!first) out += ' ';
+    out.append(line, start, end - start);
+    out += "\r\n";
+    start = end;
+    first = false;
+  }
+}
+
+std::string ImageType(std::string_view bytes) {
+  if (bytes.substr(0, 8) == "\x89PNG\r\n\x1a\n") return "PNG";
+  if (bytes.substr(0, 4) == "GIF8") return "GIF";
+  if (bytes.substr(0, 4) == "RIFF") return "WEBP";
+  return "JPEG";
+}
+
+// A JavaScript string literal of prefs.js from `at` (its opening quote), unescaped.
+std::string Literal(const std::string& text, std::size_t& at) {
+  std::string out;
+  for (++at; at < text.size() && text[at] != '"'; ++at) {
+    if (text[at] == '\\' && at + 1 < text.size()) ++at;
+    out += text[at];
+  }
+  ++at;
+  return out;
+}
+
+std::string Folder(const std::string& path) {
+  const auto slash = path.find_last_of(scan::kSeparator);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool IsSqlite(std::string_view head) {
+  return head.size() >= 16 && head.substr(0, 16) == std::string_view("SQLite format 3\0", 16);
+}
+
+Book ReadBook(const std::string& path) {
+  Database d;
+  OpenDatabase(d, path);
+  Book book;
+  if (!HasTable(d, "properties")) return book;
+  // The table of card fields, by its columns: another program's "properties" is no book.
+  bool card = false, name = false, value = false;
+  {
+    Statement columns(d, "SELECT name FROM pragma_table_info('properties')");
+    while (columns.Step()) {
+      const std::string column = columns.Text(0);
+      card |= column == "card", name |= column == "name", value |= column == "value";
+    }
+  }
+  if (!card || !name || !value) return book;
+  book.isBook = true;
+  Statement cards(d, "SELECT MIN(rowid) FROM properties GROUP BY card ORDER BY 1");
+  while (cards.Step()) book.cards.push_back(static_cast<std::uint64_t>(cards.Int(0)));
+  if (HasTable(d, "lists")) {
+    Statement lists(d, "SELECT COUNT(*) FROM lists");
+    if (lists.Step()) book.lists = static_cast<std::size_t>(lists.Int(0));
+  }
+  return book;
+}
+
+std::string BookName(const std::string& profileDir, const std::string& fileName) {
+  std::map<std::string, std::string> files, names;  // pref key → filename, description
+  try {
+    const std::string text = platform::ReadWholeFile(profileDir + "prefs.js");
+    const std::string prefix = "user_pref(\"ldap_2.servers.";
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at)) {
+      std::size_t quote = at + 10;
+      const std::string pref = Literal(text, quote);  // ldap_2.servers.KEY.FIELD
+      const auto dot = pref.rfind('.');
+      const std::string key = pref.substr(15, dot - 15);
+      const std::string field = pref.substr(dot + 1);
+      at = quote;
+      const auto value = text.find_first_of("\"\n", at);
+      if (value == std::string::npos || text[value] != '"') continue;
+      at = value;
+      const std::string literal = Literal(text, at);
+      if (field == "filename") files[key] = literal;
+      if (field == "description") names[key] = literal;
+    }
+  } catch (const platform::FileError&) {
+    // A book copied without its profile: the file's own name is all there is.
+  }
+  std::string key;
+  for (const auto& [k, file] : files) {
+    if (file == fileName) key = k;
+  }
+  if (key.empty())
+    key = fileName == "abook.sqlite" ? "pab" : fileName == "history.sqlite" ? "history" : "";
+  const auto name = names.find(key);
+  // Thunderbird's own books are named by a pointer to its translations until renamed.
+  if (name != names.end() && name->second.rfind("chrome://", 0) != 0) return name->second;
+  if (key == "pab") return "Personal Address Book";
+  if (key == "history") return "Collected Addresses";
+  return {};
+}
+
+std::string CardFromFields(const std::vector<std::pair<std::string, std::string>>& fields,
+                           const std::string& uid, std::string_view photo) {
+  std::map<std::string, std::string> f;
+  for (const auto& [name, value] : fields) f.emplace(name, value);
+  const auto get = [&](const char* name) {
+    const auto it = f.find(name);
+    return it == f.end() ? std::string() : it->second;
+  };
+  const auto parts = [&](std::initializer_list<const char*> names) {
+    std::string out;
+    bool any = false;
+    for (const char* name : names) {
+      if (name != *names.begin()) out += ';';
+      out += Escaped(get(name));
+      any |= !get(name).empty();
+    }
+    return any ? out : std::string();
+  };
+  std::string out;
+  Line(out, "BEGIN:VCARD");
+  Line(out, "VERSION:3.0");
+  if (!uid.empty()) Line(out, "UID:" + Escaped(uid));
+  std::string fn = get("DisplayName");
+  if (fn.empty()) fn = get("FirstName") + (get("FirstName").empty() ? "" : " ") + get("LastName");
+  if (fn.empty()) fn = get("PrimaryEmail");
+  Line(out, "FN:" + Escaped(fn));
+  const std::string n =
+      parts({"LastName", "FirstName", "AdditionalNames", "NamePrefix", "NameSuffix"});
+  Line(out, "N:" + (n.empty() ? std::string(";;;;") : n));
+  struct Simple {
+    const char* field;
+    const char* property;
+  };
+  static constexpr std::array<Simple, 15> kSimple = {{
+      {"NickName", "NICKNAME"},
+      {"PrimaryEmail", "EMAIL;TYPE=INTERNET,PREF"},
+      {"SecondEmail", "EMAIL;TYPE=INTERNET"},
+      {"WorkPhone", "TEL;TYPE=WORK"},
+      {"HomePhone", "TEL;TYPE=HOME"},
+      {"FaxNumber", "TEL;TYPE=FAX"},
+      {"PagerNumber", "TEL;TYPE=PAGER"},
+      {"CellularNumber", "TEL;TYPE=CELL"},
+      {"JobTitle", "TITLE"},
+      {"Notes", "NOTE"},
+      {"WebPage1", "URL;TYPE=WORK"},
+      {"WebPage2", "URL;TYPE=HOME"},
+      {"Custom1", "X-CUSTOM1"},
+      {"Custom2", "X-CUSTOM2"},
+      {"Custom3", "X-CUSTOM3"},
+  }};
+  for (const auto& simple : kSimple) {
+    const std::string value = get(simple.field);
+    if (!value.empty()) Line(out, std::string(simple.property) + ":" + Escaped(value));
+  }
+  if (!get("Custom4").empty()) Line(out, "X-CUSTOM4:" + Escaped(get("Custom4")));
+  const std::string org = parts({"Company", "Department"});
+  if (!org.empty()) Line(out, "ORG:" + org);
+  for (const char* place : {"Home", "Work"}) {
+    const std::string p(place);
+    const std::array<std::string, 7> names = {p + "POBox",  p + "Address2", p + "Address",
+                                              p + "City",   p + "State",    p + "ZipCode",
+                                              p + "Country"};
+    std::string adr;
+    bool any = false;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (i > 0) adr += ';';
+      adr += Escaped(get(names[i].c_str()));
+      any |= !get(names[i].c_str()).empty();
+    }
+    if (any) Line(out, "ADR;TYPE=" + std::string(p == "Home" ? "HOME" : "WORK") + ":" + adr);
+  }
+  const std::string year = get("BirthYear"), month = get("BirthMonth"), day = get("BirthDay");
+  const auto two = [](const std::string& v) { return v.size() == 1 ? "0" + v : v; };
+  if (!month.empty() && !day.empty()) {
+    Line(out, "BDAY:" + (year.empty() ? "--" : year + "-") + two(month) + "-" + two(day));
+  }
+  if (!photo.empty()) {
+    std::string encoded = mime::Base64Lines(photo);
+    std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
+    Line(out, "PHOTO;ENCODING=b;TYPE=" + ImageType(photo) + ":" + encoded);
+  }
+  Line(out, "END:VCARD");
+  return out;
+}
+
+struct CardMaker::Open {
+  Database db;
+};
+
+CardMaker::CardMaker() = default;
+CardMaker::~CardMaker() = default;
+
+Built CardMaker::Make(const std::string& path, std::uint64_t id) {
+  if (!open_ || open_->db.path != path) {
+    open_.reset();
+    auto open = std::make_unique<Open>();
+    OpenDatabase(open->db, path);
+    open_ = std::move(open);
+  }
+  Database& d = open_->db;
+  Statement which(d, "SELECT card FROM properties WHERE rowid = ?");
+  if (!which.Bind(1, static_cast<std::int64_t>(id)).Step()) {
+    throw ItemError("the card is no longer in the address book");
+  }
+  const std::string uid = which.Text(0);
+  std::vector<std::pair<std::string, std::string>> fields;
+  Statement rows(d, "SELECT name, value FROM properties WHERE card = ? ORDER BY rowid");
+  rows.Bind(1, uid);
+  while (rows.Step()) fields.emplace_back(rows.Text(0), rows.Text(1));
+  Built built;
+  std::string card;
+  for (const auto& [name, value] : fields) {
+    if (name == "_vCard" && !value.empty()) card = value;
+  }
+  if (card.empty()) {
+    std::string photo;
+    for (const auto& [name, value] : fields) {
+      if (name != "PhotoName" || value.empty()) continue;
+      // A name, not a path: it never leads out of the Photos folder.
+      if (value.find_first_of("/\\") != std::string::npos || value == "..") continue;
+      const std::string photoPath = Folder(path) + "Photos" + scan::kSeparator + value;
+      try {
+        photo = platform::ReadWholeFile(photoPath);
+      } catch (const platform::FileError& error) {
+        built.warnings.push_back("its photo could not be read: " + std::string(error.what()));
+      }
+    }
+    card = CardFromFields(fields, uid, photo);
+  } else if (card.back() != '\n') {
+    card += "\r\n";
+  }
+  if (!cards::FitForZimbra(card, built.bytes)) built.bytes = std::move(card);
+  return built;
+}
+
+}  // namespace crateline::mailbox::address_book
