@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string_view>
 
 #include "mailbox/address_book.h"
 #include "mailbox/cards.h"
 #include "mailbox/content.h"
+#include "mailbox/local_calendar.h"
 #include "mailbox/outlook.h"
+#include "mailbox/sqlite_db.h"
 #include "platform/file_io.h"
 #include "platform/platform.h"
 #include "scan/listing.h"
@@ -225,7 +228,7 @@ class Taker {
         Emlx(in, head, path);
       } else if (content == mailbox::Content::kOutlook) {
         Outlook(path);
-      } else if (Wanted(mailbox::ItemKind::kContact) && mailbox::address_book::IsSqlite(head)) {
+      } else if (mailbox::sqlite::IsSqlite(head)) {
         Book(path);
       } else if (Wanted(mailbox::ItemKind::kContact) && mailbox::cards::BeginsVcard(head)) {
         Cards(in, path);
@@ -351,23 +354,49 @@ class Taker {
       census_.unreadable.push_back(path + ": " + error.what());
       return;
     }
-    if (!book.isBook) return;
+    if (!book.isBook) {
+      Calendars(path);
+      return;
+    }
+    if (!Wanted(mailbox::ItemKind::kContact)) return;
     const std::uint32_t file = AddFile(path);
     for (const std::uint64_t id : book.cards) {
-      CensusMessage message;
-      message.file = file;
-      message.offset = id;
-      message.ownFile = false;
-      try {
-        const std::string bytes = cardMaker_.Make(path, id).bytes;
-        Digest digest;
-        digest.Add(bytes.data(), bytes.size());
-        message.bytes = digest.Done();
-      } catch (const mailbox::ItemError&) {
-        message.bytes = {UINT64_MAX, 0, 0};  // only a report naming it accounts for it
-      }
-      census_.messages.push_back(message);
+      Made(file, id, [&] { return cardMaker_.Make(path, id); });
     }
+  }
+
+  // A SQLite file that is Thunderbird's calendars: each calendar, made as the archive carries it.
+  void Calendars(const std::string& path) {
+    mailbox::local_calendar::File file;
+    try {
+      file = mailbox::local_calendar::ReadFile(path);
+    } catch (const mailbox::ItemError& error) {
+      census_.unreadable.push_back(path + ": " + error.what());
+      return;
+    }
+    if (!file.isCalendars || !Wanted(mailbox::ItemKind::kCalendar)) return;
+    const std::uint32_t index = AddFile(path);
+    for (const auto& calendar : file.calendars) {
+      Made(index, calendar.id, [&] { return calendarMaker_.Make(path, calendar.id); });
+    }
+  }
+
+  // An entry made from the item `id` of the file `file`, as the archive carries it. One that
+  // cannot be made counts as an entry of no bytes, which only a report naming it accounts for.
+  void Made(std::uint32_t file, std::uint64_t id, const std::function<mailbox::Built()>& make) {
+    CensusMessage message;
+    message.file = file;
+    message.offset = id;
+    message.ownFile = false;
+    try {
+      const std::string bytes = make().bytes;
+      Digest digest;
+      digest.Add(bytes.data(), bytes.size());
+      message.bytes = digest.Done();
+    } catch (const mailbox::ItemError&) {
+      message.bytes = {UINT64_MAX, 0, 0};
+    }
+    census_.messages.push_back(message);
   }
 
   // An Outlook data file: its own count of its mail items, each made into its message. A label
@@ -407,6 +436,7 @@ class Taker {
   Census& census_;
   unsigned kinds_;
   mailbox::address_book::CardMaker cardMaker_;
+  mailbox::local_calendar::CalendarMaker calendarMaker_;
 };
 
 }  // namespace

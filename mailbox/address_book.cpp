@@ -2,114 +2,17 @@
 // file open, and nothing here may change a source.
 #include "mailbox/address_book.h"
 
-#include <sqlite3.h>
-
 #include <array>
 #include <map>
 
 #include "mailbox/cards.h"
 #include "mailbox/mime_build.h"
+#include "mailbox/sqlite_db.h"
 #include "platform/file_io.h"
 #include "scan/listing.h"
 
 namespace crateline::mailbox::address_book {
 namespace {
-
-struct Database {
-  sqlite3* db = nullptr;
-  std::string path;
-  ~Database() { sqlite3_close(db); }
-};
-
-[[noreturn]] void Fail(const Database& d, const char* what) {
-  throw ItemError(std::string(what) + ": " + (d.db != nullptr ? sqlite3_errmsg(d.db) : "?"));
-}
-
-void OpenDatabase(Database& d, const std::string& path) {
-  d.path = path;
-  if (sqlite3_open_v2(path.c_str(), &d.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    Fail(d, "cannot be opened as a SQLite database");
-  }
-}
-
-class Statement {
- public:
-  Statement(Database& d, const char* sql) : d_(d) {
-    if (sqlite3_prepare_v2(d.db, sql, -1, &s_, nullptr) != SQLITE_OK) Fail(d, "cannot be read");
-  }
-  ~Statement() { sqlite3_finalize(s_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  Statement& Bind(int at, std::int64_t value) {
-    sqlite3_bind_int64(s_, at, value);
-    return *this;
-  }
-  Statement& Bind(int at, const std::string& value) {
-    sqlite3_bind_text(s_, at, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  bool Step() {
-    const int rc = sqlite3_step(s_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail(d_, "cannot be read");
-    return false;
-  }
-  std::int64_t Int(int column) const { return sqlite3_column_int64(s_, column); }
-  std::string Text(int column) const {
-    const auto* text = sqlite3_column_text(s_, column);
-    return text == nullptr
-               ? std::string()
-               : std::string(reinterpret_cast<const char*>(text),
-                             static_cast<std::size_t>(sqlite3_column_bytes(s_, column)));
-  }
-
- private:
-  Database& d_;
-  sqlite3_stmt* s_ = nullptr;
-};
-
-bool HasTable(Database& d, const char* table) {
-  Statement s(d, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
-  return s.Bind(1, std::string(table)).Step();
-}
-
-// A text value as vCard writes it: backslash, comma, semicolon and line breaks escaped.
-std::string Escaped(const std::string& value) {
-  std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    if (c == '\\' || c == ',' || c == ';') {
-      out += '\\';
-      out += c;
-    } else if (c == '\r') {
-      if (i + 1 < value.size() && value[i + 1] == '\n') ++i;
-      out += "\\n";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-// A content line folded at 75 bytes, never inside a UTF-8 character, with CR LF.
-void Line(std::string& out, const std::string& line) {
-  std::size_t start = 0;
-  bool first = true;
-  while (start < line.size()) {
-    std::size_t end = std::min(line.size(), start + (first ? 75 : 74));
-    while (end < line.size() && end > start + 1 &&
-           (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
-      --end;
-    }
-    if (!first) out += ' ';
-    out.append(line, start, end - start);
-    out += "\r\n";
-    start = end;
-    first = false;
-  }
-}
 
 std::string ImageType(std::string_view bytes) {
   if (bytes.substr(0, 8) == "\x89PNG\r\n\x1a\n") return "PNG";
@@ -136,30 +39,17 @@ std::string Folder(const std::string& path) {
 
 }  // namespace
 
-bool IsSqlite(std::string_view head) {
-  return head.size() >= 16 && head.substr(0, 16) == std::string_view("SQLite format 3\0", 16);
-}
-
 Book ReadBook(const std::string& path) {
-  Database d;
-  OpenDatabase(d, path);
+  sqlite::Database d;
+  sqlite::Open(d, path);
   Book book;
-  if (!HasTable(d, "properties")) return book;
   // The table of card fields, by its columns: another program's "properties" is no book.
-  bool card = false, name = false, value = false;
-  {
-    Statement columns(d, "SELECT name FROM pragma_table_info('properties')");
-    while (columns.Step()) {
-      const std::string column = columns.Text(0);
-      card |= column == "card", name |= column == "name", value |= column == "value";
-    }
-  }
-  if (!card || !name || !value) return book;
+  if (!sqlite::HasColumns(d, "properties", {"card", "name", "value"})) return book;
   book.isBook = true;
-  Statement cards(d, "SELECT MIN(rowid) FROM properties GROUP BY card ORDER BY 1");
+  sqlite::Statement cards(d, "SELECT MIN(rowid) FROM properties GROUP BY card ORDER BY 1");
   while (cards.Step()) book.cards.push_back(static_cast<std::uint64_t>(cards.Int(0)));
-  if (HasTable(d, "lists")) {
-    Statement lists(d, "SELECT COUNT(*) FROM lists");
+  if (sqlite::HasTable(d, "lists")) {
+    sqlite::Statement lists(d, "SELECT COUNT(*) FROM lists");
     if (lists.Step()) book.lists = static_cast<std::size_t>(lists.Int(0));
   }
   return book;
@@ -214,22 +104,22 @@ std::string CardFromFields(const std::vector<std::pair<std::string, std::string>
     bool any = false;
     for (const char* name : names) {
       if (name != *names.begin()) out += ';';
-      out += Escaped(get(name));
+      out += cards::EscapedText(get(name));
       any |= !get(name).empty();
     }
     return any ? out : std::string();
   };
   std::string out;
-  Line(out, "BEGIN:VCARD");
-  Line(out, "VERSION:3.0");
-  if (!uid.empty()) Line(out, "UID:" + Escaped(uid));
+  cards::AppendFolded(out, "BEGIN:VCARD");
+  cards::AppendFolded(out, "VERSION:3.0");
+  if (!uid.empty()) cards::AppendFolded(out, "UID:" + cards::EscapedText(uid));
   std::string fn = get("DisplayName");
   if (fn.empty()) fn = get("FirstName") + (get("FirstName").empty() ? "" : " ") + get("LastName");
   if (fn.empty()) fn = get("PrimaryEmail");
-  Line(out, "FN:" + Escaped(fn));
+  cards::AppendFolded(out, "FN:" + cards::EscapedText(fn));
   const std::string n =
       parts({"LastName", "FirstName", "AdditionalNames", "NamePrefix", "NameSuffix"});
-  Line(out, "N:" + (n.empty() ? std::string(";;;;") : n));
+  cards::AppendFolded(out, "N:" + (n.empty() ? std::string(";;;;") : n));
   struct Simple {
     const char* field;
     const char* property;
@@ -253,11 +143,13 @@ std::string CardFromFields(const std::vector<std::pair<std::string, std::string>
   }};
   for (const auto& simple : kSimple) {
     const std::string value = get(simple.field);
-    if (!value.empty()) Line(out, std::string(simple.property) + ":" + Escaped(value));
+    if (!value.empty())
+      cards::AppendFolded(out, std::string(simple.property) + ":" + cards::EscapedText(value));
   }
-  if (!get("Custom4").empty()) Line(out, "X-CUSTOM4:" + Escaped(get("Custom4")));
+  if (!get("Custom4").empty())
+    cards::AppendFolded(out, "X-CUSTOM4:" + cards::EscapedText(get("Custom4")));
   const std::string org = parts({"Company", "Department"});
-  if (!org.empty()) Line(out, "ORG:" + org);
+  if (!org.empty()) cards::AppendFolded(out, "ORG:" + org);
   for (const char* place : {"Home", "Work"}) {
     const std::string p(place);
     const std::array<std::string, 7> names = {p + "POBox",  p + "Address2", p + "Address",
@@ -267,27 +159,30 @@ std::string CardFromFields(const std::vector<std::pair<std::string, std::string>
     bool any = false;
     for (std::size_t i = 0; i < names.size(); ++i) {
       if (i > 0) adr += ';';
-      adr += Escaped(get(names[i].c_str()));
+      adr += cards::EscapedText(get(names[i].c_str()));
       any |= !get(names[i].c_str()).empty();
     }
-    if (any) Line(out, "ADR;TYPE=" + std::string(p == "Home" ? "HOME" : "WORK") + ":" + adr);
+    if (any)
+      cards::AppendFolded(out,
+                          "ADR;TYPE=" + std::string(p == "Home" ? "HOME" : "WORK") + ":" + adr);
   }
   const std::string year = get("BirthYear"), month = get("BirthMonth"), day = get("BirthDay");
   const auto two = [](const std::string& v) { return v.size() == 1 ? "0" + v : v; };
   if (!month.empty() && !day.empty()) {
-    Line(out, "BDAY:" + (year.empty() ? "--" : year + "-") + two(month) + "-" + two(day));
+    cards::AppendFolded(out,
+                        "BDAY:" + (year.empty() ? "--" : year + "-") + two(month) + "-" + two(day));
   }
   if (!photo.empty()) {
     std::string encoded = mime::Base64Lines(photo);
     std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
-    Line(out, "PHOTO;ENCODING=b;TYPE=" + ImageType(photo) + ":" + encoded);
+    cards::AppendFolded(out, "PHOTO;ENCODING=b;TYPE=" + ImageType(photo) + ":" + encoded);
   }
-  Line(out, "END:VCARD");
+  cards::AppendFolded(out, "END:VCARD");
   return out;
 }
 
 struct CardMaker::Open {
-  Database db;
+  sqlite::Database db;
 };
 
 CardMaker::CardMaker() = default;
@@ -297,17 +192,17 @@ Built CardMaker::Make(const std::string& path, std::uint64_t id) {
   if (!open_ || open_->db.path != path) {
     open_.reset();
     auto open = std::make_unique<Open>();
-    OpenDatabase(open->db, path);
+    sqlite::Open(open->db, path);
     open_ = std::move(open);
   }
-  Database& d = open_->db;
-  Statement which(d, "SELECT card FROM properties WHERE rowid = ?");
+  sqlite::Database& d = open_->db;
+  sqlite::Statement which(d, "SELECT card FROM properties WHERE rowid = ?");
   if (!which.Bind(1, static_cast<std::int64_t>(id)).Step()) {
     throw ItemError("the card is no longer in the address book");
   }
   const std::string uid = which.Text(0);
   std::vector<std::pair<std::string, std::string>> fields;
-  Statement rows(d, "SELECT name, value FROM properties WHERE card = ? ORDER BY rowid");
+  sqlite::Statement rows(d, "SELECT name, value FROM properties WHERE card = ? ORDER BY rowid");
   rows.Bind(1, uid);
   while (rows.Step()) fields.emplace_back(rows.Text(0), rows.Text(1));
   Built built;

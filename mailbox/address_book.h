@@ -14,9 +14,6 @@
 
 namespace crateline::mailbox::address_book {
 
-// Whether the file's first bytes are a SQLite database's.
-bool IsSqlite(std::string_view head);
-
 struct Book {
   bool isBook = false;  // it has Thunderbird's table of card fields
   // Each card by the first row that names it (the identifier the inventory keeps), in order.

@@ -11,8 +11,11 @@
 
 #include "mailbox/address_book.h"
 #include "mailbox/cards.h"
+#include "mailbox/local_calendar.h"
+#include "mailbox/sqlite_db.h"
 #include "mailbox/walk.h"
 #include "platform/file_io.h"
+#include "scan/listing.h"
 #include "util/ascii_case.h"
 
 namespace crateline::mailbox {
@@ -60,6 +63,19 @@ std::optional<std::string> Contents(const Entry& file, Walk& walk) {
   } catch (const platform::FileError& error) {
     walk.Mail().leftOut.push_back({path, std::string("could not be read: ") + error.what(), true});
     return std::nullopt;
+  }
+}
+
+// A bid on a SQLite file of Thunderbird's: sure of one named as Thunderbird names it (read, or
+// said why not), less so of one whose tables (`isOurs`) say it is.
+int SqliteBid(const std::function<std::string_view()>& head, bool named,
+              const std::function<bool()>& isOurs) {
+  if (!sqlite::IsSqlite(head())) return 0;
+  if (named) return 100;
+  try {
+    return isOurs() ? 90 : 0;
+  } catch (const ItemError&) {
+    return 0;
   }
 }
 
@@ -196,15 +212,9 @@ class ThunderbirdBook final : public Format {
   const char* Name() const override { return "thunderbird-addressbook"; }
 
   int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
-    if (!address_book::IsSqlite(head())) return 0;
     const bool named = HasSuffix(file.name, {".sqlite"}) &&
                        (file.name.rfind("abook", 0) == 0 || file.name == "history.sqlite");
-    if (named) return 100;  // read, or said why not
-    try {
-      return address_book::ReadBook(file.Path()).isBook ? 90 : 0;
-    } catch (const ItemError&) {
-      return 0;
-    }
+    return SqliteBid(head, named, [&] { return address_book::ReadBook(file.Path()).isBook; });
   }
 
   void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
@@ -246,7 +256,68 @@ class ThunderbirdBook final : public Format {
   }
 };
 
+// Thunderbird's calendars on the computer (calendar-data/local.sqlite) and its copies of those
+// on a server (cache.sqlite), by their tables of events and tasks: each calendar made one
+// iCalendar entry when written (local_calendar.h), in Calendar or a folder of its name below.
+class ThunderbirdCalendars final : public Format {
+ public:
+  const char* Name() const override { return "thunderbird-calendar"; }
+
+  int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
+    const bool named = file.name == "local.sqlite" || file.name == "cache.sqlite";
+    return SqliteBid(head, named,
+                     [&] { return local_calendar::ReadFile(file.Path()).isCalendars; });
+  }
+
+  void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
+                Walk& walk) const override {
+    Inventory& inventory = walk.Mail();
+    const std::string path = file.Path();
+    local_calendar::File calendars;
+    try {
+      calendars = local_calendar::ReadFile(path);
+    } catch (const ItemError& error) {
+      inventory.leftOut.push_back(
+          {path, std::string("a calendar file that ") + error.what(), true});
+      return;
+    }
+    if (!calendars.isCalendars) {
+      inventory.notMail.push_back({path, "a database of Thunderbird's, not its calendars"});
+      return;
+    }
+    if (!Wanted(ItemKind::kCalendar, file, walk, "Thunderbird's calendars")) return;
+    // The profile is the folder above calendar-data.
+    const std::string profile =
+        TrimmedPath(file.dir).substr(0, TrimmedPath(file.dir).find_last_of(scan::kSeparator) + 1);
+    const std::uint32_t index = inventory.AddFile(file.dir, file.name);
+    for (const auto& calendar : calendars.calendars) {
+      std::string name = local_calendar::CalendarName(profile, calendar.calId);
+      if (name.empty()) name = calendar.calId;
+      Message m;
+      m.kind = ItemKind::kCalendar;
+      m.built = true;  // made when written
+      m.file = index;
+      m.folder = inventory.Folder(FolderFor("Calendar", name, {"calendar", "home"}), path,
+                                  ItemKind::kCalendar);
+      m.offset = calendar.id;
+      m.length = std::uint64_t{calendar.items} * 1024;  // a guess for volumes
+      m.fallbackTime = file.modified;
+      m.state = ReadState::kRead;
+      m.wholeFile = false;
+      m.ownFile = false;
+      inventory.events[static_cast<std::uint32_t>(inventory.messages.size())] = calendar.items;
+      inventory.messages.push_back(m);
+    }
+    walk.Tick(path);
+  }
+};
+
 }  // namespace
+
+const Format& ThunderbirdCalendarFormat() {
+  static const ThunderbirdCalendars format;
+  return format;
+}
 
 const Format& ThunderbirdBookFormat() {
   static const ThunderbirdBook format;

@@ -3,6 +3,7 @@
 // in any case, as both formats say.
 #include "mailbox/cards.h"
 
+#include <algorithm>
 #include <array>
 
 #include "util/ascii_case.h"
@@ -304,6 +305,40 @@ std::string CardFault(std::string_view card) {
     fault = "it has more than 1,000 properties, more than Zimbra keeps of a contact";
   }
   return fault;
+}
+
+std::string EscapedText(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (c == '\\' || c == ',' || c == ';') {
+      out += '\\';
+      out += c;
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void AppendFolded(std::string& out, std::string_view line) {
+  std::size_t start = 0;
+  bool first = true;
+  while (start < line.size()) {
+    std::size_t end = std::min(line.size(), start + (first ? 75 : 74));
+    while (end < line.size() && end > start + 1 &&
+           (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    if (!first) out += ' ';
+    out.append(line.substr(start, end - start));
+    out += "\r\n";
+    start = end;
+    first = false;
+  }
 }
 
 bool BeginsVcard(std::string_view head) {

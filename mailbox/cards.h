@@ -54,6 +54,11 @@ CalendarFacts ReadCalendar(std::string_view text);
 // other than 2.0, or a METHOD other than PUBLISH or REQUEST (a reply, a cancellation).
 std::string CalendarFault(const CalendarFacts& facts);
 
+// Writing them: a TEXT value escaped (backslash, comma, semicolon, line breaks), and a content
+// line folded at 75 bytes, never inside a UTF-8 character, ending in CR LF.
+std::string EscapedText(std::string_view value);
+void AppendFolded(std::string& out, std::string_view line);
+
 // Whether a file's first bytes are vCard (or iCalendar) text: the first line, after a UTF-8
 // byte order mark and blank lines, is BEGIN:VCARD (BEGIN:VCALENDAR), in any case.
 bool BeginsVcard(std::string_view head);

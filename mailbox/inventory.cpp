@@ -45,11 +45,17 @@ std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name
 }
 
 const std::vector<const Format*>& Formats() {
-  static const std::vector<const Format*> formats = {
-      &ThunderbirdFormat(),    &MaildirFormat(), &MhFormat(),
-      &EmlxFormat(),           &MboxFormat(),    &EmlFormat(),
-      &OutlookFormat(),        &VcardFormat(),   &IcalendarFormat(),
-      &ThunderbirdBookFormat()};
+  static const std::vector<const Format*> formats = {&ThunderbirdFormat(),
+                                                     &MaildirFormat(),
+                                                     &MhFormat(),
+                                                     &EmlxFormat(),
+                                                     &MboxFormat(),
+                                                     &EmlFormat(),
+                                                     &OutlookFormat(),
+                                                     &VcardFormat(),
+                                                     &IcalendarFormat(),
+                                                     &ThunderbirdBookFormat(),
+                                                     &ThunderbirdCalendarFormat()};
   return formats;
 }
 

@@ -190,5 +190,6 @@ const Format& OutlookFormat();
 const Format& VcardFormat();
 const Format& IcalendarFormat();
 const Format& ThunderbirdBookFormat();
+const Format& ThunderbirdCalendarFormat();
 
 }  // namespace crateline::mailbox

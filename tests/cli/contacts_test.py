@@ -19,6 +19,7 @@ import tarfile
 import tempfile
 import unittest
 from collections import Counter
+from datetime import date, datetime, timezone
 
 import icalendar
 import vobject
@@ -149,7 +150,89 @@ PREFS = b'''user_pref("ldap_2.servers.pab.description", "chrome://messenger/loca
 user_pref("ldap_2.servers.pab.filename", "abook.sqlite");
 user_pref("ldap_2.servers.Work.description", "Work");
 user_pref("ldap_2.servers.Work.filename", "abook-1.sqlite");
+user_pref("calendar.registry.0a1b2c3d-1111-4222-8333-444455556666.name", "Home");
+user_pref("calendar.registry.9f8e7d6c-5555-4444-8333-222211110000.name", "Work");
 '''
+
+
+CAL_SCHEMA = """CREATE TABLE cal_calendar_schema_version (version INTEGER);
+CREATE TABLE cal_attendees (item_id TEXT, recurrence_id INTEGER, recurrence_id_tz TEXT,
+    cal_id TEXT, icalString TEXT);
+CREATE TABLE cal_recurrence (item_id TEXT, cal_id TEXT, icalString TEXT);
+CREATE TABLE cal_properties (item_id TEXT, key TEXT, value BLOB, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, cal_id TEXT);
+CREATE TABLE cal_events (cal_id TEXT, id TEXT, time_created INTEGER, last_modified INTEGER,
+    title TEXT, priority INTEGER, privacy TEXT, ical_status TEXT, flags INTEGER,
+    event_start INTEGER, event_end INTEGER, event_stamp INTEGER, event_start_tz TEXT,
+    event_end_tz TEXT, recurrence_id INTEGER, recurrence_id_tz TEXT, alarm_last_ack INTEGER,
+    offline_journal INTEGER);
+CREATE TABLE cal_todos (cal_id TEXT, id TEXT, time_created INTEGER, last_modified INTEGER,
+    title TEXT, priority INTEGER, privacy TEXT, ical_status TEXT, flags INTEGER,
+    todo_entry INTEGER, todo_due INTEGER, todo_completed INTEGER, todo_complete INTEGER,
+    todo_entry_tz TEXT, todo_due_tz TEXT, todo_completed_tz TEXT, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, alarm_last_ack INTEGER, todo_stamp INTEGER, offline_journal INTEGER);
+CREATE TABLE cal_tz_version (version TEXT);
+CREATE TABLE cal_metadata (cal_id TEXT, item_id TEXT, value BLOB);
+CREATE TABLE cal_alarms (cal_id TEXT, item_id TEXT, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, icalString TEXT);
+CREATE TABLE cal_relations (cal_id TEXT, item_id TEXT, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, icalString TEXT);
+CREATE TABLE cal_attachments (item_id TEXT, cal_id TEXT, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, icalString TEXT);
+CREATE TABLE cal_parameters (cal_id TEXT, item_id TEXT, recurrence_id INTEGER,
+    recurrence_id_tz TEXT, key1 TEXT, key2 TEXT, value BLOB);
+INSERT INTO cal_calendar_schema_version VALUES (23);"""
+HOME, WORK = "0a1b2c3d-1111-4222-8333-444455556666", "9f8e7d6c-5555-4444-8333-222211110000"
+
+
+def prtime(*civil):
+    """Thunderbird's stored time: microseconds since 1970, UTC."""
+    return int(datetime(*civil, tzinfo=timezone.utc).timestamp()) * 1000000
+
+
+def make_calendars(path):
+    """Thunderbird's local calendars, made by SQLite with its schema (version 23)."""
+    db = sqlite3.connect(path)
+    db.executescript(CAL_SCHEMA)
+    event = ("INSERT INTO cal_events (cal_id, id, time_created, last_modified, title, flags, "
+             "event_start, event_end, event_stamp, event_start_tz, event_end_tz, recurrence_id, "
+             "recurrence_id_tz, offline_journal) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+    made = prtime(2023, 12, 1, 12, 0, 0)
+    # A weekly meeting at 09:00 in Berlin (08:00 UTC in winter), one occurrence moved to 10:00.
+    db.execute(event, (HOME, "weekly", made, made, "Jour fixe, Raum 3", 16 | 32 | 256 | 2 | 4,
+                       prtime(2024, 1, 8, 8), prtime(2024, 1, 8, 9), made, "Europe/Berlin",
+                       "Europe/Berlin", None, None, None))
+    db.execute(event, (HOME, "weekly", made, made, "Jour fixe (verschoben)", 0,
+                       prtime(2024, 1, 22, 9), prtime(2024, 1, 22, 10), made, "Europe/Berlin",
+                       "Europe/Berlin", prtime(2024, 1, 22, 8), "Europe/Berlin", None))
+    # New York in summer is UTC-4: 14:00 UTC is 10:00 there.
+    db.execute(event, (HOME, "ny", made, made, "Call", 0, prtime(2024, 7, 10, 14),
+                       prtime(2024, 7, 10, 15), made, "America/New_York", "America/New_York",
+                       None, None, None))
+    db.execute(event, (HOME, "allday", made, made, "Feiertag", 8, prtime(2024, 7, 4),
+                       prtime(2024, 7, 5), made, "floating", "floating", None, None, None))
+    db.execute(event, (HOME, "gone", made, made, "Deleted offline", 0, prtime(2024, 2, 1),
+                       prtime(2024, 2, 1, 1), made, "UTC", "UTC", None, None, 4))
+    db.execute(event, (WORK, "review", made, made, "Review", 0, prtime(2024, 3, 1, 13),
+                       prtime(2024, 3, 1, 14), made, "UTC", "UTC", None, None, None))
+    db.execute("INSERT INTO cal_todos (cal_id, id, time_created, last_modified, title, flags, "
+               "todo_due, todo_due_tz, todo_stamp) VALUES (?,?,?,?,?,?,?,?,?)",
+               (HOME, "task", made, made, "Steuererkl\u00e4rung", 0, prtime(2024, 5, 31, 22),
+                "Europe/Berlin", made))
+    db.executemany("INSERT INTO cal_recurrence VALUES (?, ?, ?)", [
+        ("weekly", HOME, "RRULE:FREQ=WEEKLY;BYDAY=MO"),
+        ("weekly", HOME, "EXDATE;TZID=Europe/Berlin:20240115T090000")])
+    db.execute("INSERT INTO cal_alarms VALUES (?, ?, NULL, NULL, ?)",
+               (HOME, "weekly", "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER;VALUE=DURATION:-PT15M"
+                "\r\nDESCRIPTION:Default Mozilla Description\r\nEND:VALARM\r\n"))
+    db.execute("INSERT INTO cal_attendees VALUES (?, NULL, NULL, ?, ?)",
+               ("weekly", HOME, "ATTENDEE;CN=Ann Lee;PARTSTAT=ACCEPTED:mailto:ann@example.com"))
+    db.executemany("INSERT INTO cal_properties VALUES (?, ?, ?, NULL, NULL, ?)", [
+        ("weekly", "DESCRIPTION", "Agenda: 1, 2; 3\nZweite Zeile", HOME),
+        ("weekly", "LOCATION", "M\u00fcnchen", HOME),
+        ("weekly", "CATEGORIES", "Business,Meeting", HOME)])
+    db.commit()
+    db.close()
 
 
 def make_profile(folder):
@@ -173,6 +256,8 @@ def make_profile(folder):
             db.execute("INSERT INTO list_cards VALUES ('l1', ?)", (cards[0][0],))
         db.commit()
         db.close()
+    os.makedirs(os.path.join(folder, "calendar-data"))
+    make_calendars(os.path.join(folder, "calendar-data", "local.sqlite"))
 
 
 MBOX = (b"From 1@xxx Mon Jan 01 00:00:00 +0000 2024\r\nX-Gmail-Labels: Inbox\r\n"
@@ -249,7 +334,7 @@ class ContactsAndCalendars(unittest.TestCase):
     def test_every_card_and_event_reaches_the_archive_as_an_independent_parser_reads_it(self):
         out = self.convert("--volume-size", "2M")
         volumes = self.volumes()
-        self.assertEqual(len(volumes), 2, out)  # a calendar ends its volume
+        self.assertEqual(len(volumes), 4, out)  # a calendar ends its volume
         archived = [entry for volume in volumes for entry in entries(volume)]
         for volume in volumes:
             names = [name for name, _ in entries(volume)]
@@ -285,7 +370,8 @@ class ContactsAndCalendars(unittest.TestCase):
 
         calendars = {name: data for name, data in archived if name.endswith(".ics")}
         self.assertEqual(set(calendars), {"Calendar/me@gmail.com/me@gmail.com.ics",
-                                          "Calendar/Holidays in Germany/Holidays in Germany.ics"})
+                                          "Calendar/Holidays in Germany/Holidays in Germany.ics",
+                                          "Calendar/local.ics", "Calendar/Work/local.ics"})
         self.assertEqual(calendars["Calendar/me@gmail.com/me@gmail.com.ics"], PRIMARY)
         self.assertEqual(events_of(calendars["Calendar/me@gmail.com/me@gmail.com.ics"]),
                          events_of(PRIMARY))
@@ -304,9 +390,40 @@ class ContactsAndCalendars(unittest.TestCase):
 
         verify = self.run_cli("verify", *volumes, "--source", self.source)
         self.assertEqual(verify.returncode, 0, verify.stdout)
-        self.assertIn("2 messages (0 unread), 9 contacts, 5 calendar items", verify.stdout)
-        # The census: 2 messages, 3 + 1 + 3 + 4 cards, 3 calendars.
-        self.assertIn("census of the source by its content alone found 16", verify.stdout)
+        self.assertIn("2 messages (0 unread), 9 contacts, 11 calendar items", verify.stdout)
+        # The census: 2 messages, 3 + 1 + 3 + 4 cards, 3 + 2 calendars.
+        self.assertIn("census of the source by its content alone found 18", verify.stdout)
+
+    def test_thunderbirds_calendars_are_made_as_it_would_write_them(self):
+        self.convert("--volume-size", "2M", "--only", "calendar")
+        made = {name: data for volume in self.volumes() for name, data in entries(volume)}
+        # Thunderbird's first calendar, "Home", is the user's own: Zimbra's Calendar.
+        home = icalendar.Calendar.from_ical(made["Calendar/local.ics"])
+        self.assertEqual(str(home["X-WR-CALNAME"]), "Home")
+        events = {(str(e["UID"]), "RECURRENCE-ID" in e): e for e in home.walk("VEVENT")}
+        self.assertEqual(sorted(events), [("allday", False), ("ny", False), ("weekly", False),
+                                          ("weekly", True)])  # not the one deleted offline
+        master, moved = events[("weekly", False)], events[("weekly", True)]
+        # Back to the wall clock of the zone each was set in, whatever its offset that day.
+        self.assertEqual(master["DTSTART"].params["TZID"], "Europe/Berlin")
+        self.assertEqual(master["DTSTART"].dt.replace(tzinfo=None), datetime(2024, 1, 8, 9))
+        self.assertEqual(events[("ny", False)]["DTSTART"].dt.replace(tzinfo=None),
+                         datetime(2024, 7, 10, 10))
+        self.assertEqual(moved["RECURRENCE-ID"].dt.replace(tzinfo=None), datetime(2024, 1, 22, 9))
+        self.assertEqual(moved["DTSTART"].dt.replace(tzinfo=None), datetime(2024, 1, 22, 10))
+        self.assertEqual(events[("allday", False)]["DTSTART"].dt, date(2024, 7, 4))
+        self.assertEqual(str(master["SUMMARY"]), "Jour fixe, Raum 3")
+        self.assertEqual(str(master["DESCRIPTION"]), "Agenda: 1, 2; 3\nZweite Zeile")
+        self.assertEqual(str(master["LOCATION"]), "M\u00fcnchen")
+        self.assertEqual(master["RRULE"]["FREQ"], ["WEEKLY"])
+        self.assertEqual(master["EXDATE"].dts[0].dt.replace(tzinfo=None), datetime(2024, 1, 15, 9))
+        self.assertEqual(str(master["ATTENDEE"]), "mailto:ann@example.com")
+        self.assertEqual(len(master.walk("VALARM")), 1)
+        task = home.walk("VTODO")[0]
+        self.assertEqual(str(task["SUMMARY"]), "Steuererkl\u00e4rung")
+        self.assertEqual(task["DUE"].dt.replace(tzinfo=None), datetime(2024, 6, 1, 0))
+        work = icalendar.Calendar.from_ical(made["Calendar/Work/local.ics"])
+        self.assertEqual([str(e["SUMMARY"]) for e in work.walk("VEVENT")], ["Review"])
 
     def test_one_archive_carries_one_calendar_and_names_the_others(self):
         out = self.convert(status=3)
@@ -327,7 +444,7 @@ class ContactsAndCalendars(unittest.TestCase):
         self.convert("--only", "mail,calendar", "--volume-size", "2M")
         names = [name for volume in self.volumes() for name, _ in entries(volume)]
         self.assertFalse([name for name in names if name.endswith(".vcf")], names)
-        self.assertEqual(sum(name.endswith(".ics") for name in names), 2)
+        self.assertEqual(sum(name.endswith(".ics") for name in names), 4)
         verify = self.run_cli("verify", *self.volumes(), "--source", self.source, "--only",
                               "mail,calendar")
         self.assertEqual(verify.returncode, 0, verify.stdout)

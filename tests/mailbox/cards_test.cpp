@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "mailbox/cards.h"
+#include "mailbox/local_calendar.h"
+#include "platform/time_zones.h"
 
 namespace crateline::mailbox::cards {
 namespace {
@@ -135,3 +137,38 @@ TEST(Sniffing, TellsCardsAndCalendarsByTheirFirstLine) {
 
 }  // namespace
 }  // namespace crateline::mailbox::cards
+
+namespace crateline::mailbox::local_calendar {
+namespace {
+
+std::string Written(std::int64_t seconds, const std::string& zone, bool date = false) {
+  std::string warning;
+  std::string line = TimeProperty("DTSTART", seconds * 1000000, zone, date, warning);
+  return warning.empty() ? line : line + " [" + warning.substr(0, 13) + "]";
+}
+
+TEST(StoredTimes, ComeBackToTheWallClockOfTheirZone) {
+  // 2024-01-08 08:00 and 2024-07-08 08:00 UTC: Berlin is an hour ahead in winter, two in summer.
+  EXPECT_EQ(Written(1704700800, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240108T090000");
+  EXPECT_EQ(Written(1720425600, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240708T100000");
+  EXPECT_EQ(Written(1720425600, "UTC"), "DTSTART:20240708T080000Z");
+  EXPECT_EQ(Written(1720425600, "floating"), "DTSTART:20240708T080000");
+  EXPECT_EQ(Written(1720396800, "floating", true), "DTSTART;VALUE=DATE:20240708");
+  // An all-day item pinned to a zone is midnight there: the day before, in UTC.
+  EXPECT_EQ(Written(1720389600, "Europe/Berlin", true), "DTSTART;VALUE=DATE:20240708");
+  // Before 1970, and a time of day that is not whole hours.
+  EXPECT_EQ(Written(-1, "UTC"), "DTSTART:19691231T235959Z");
+  EXPECT_EQ(Written(5430, "Asia/Kolkata"), "DTSTART;TZID=Asia/Kolkata:19700101T070030");
+}
+
+TEST(StoredTimes, AZoneNotKnownHereStaysInUtcAndSaysSo) {
+  EXPECT_EQ(Written(1704700800, "Mars/Olympus_Mons"), "DTSTART:20240108T080000Z [the time zone]");
+  // A name is never a path out of the database's folder.
+  EXPECT_EQ(Written(0, "../../etc/passwd"), "DTSTART:19700101T000000Z [the time zone]");
+  platform::SetZoneFolder("");
+  EXPECT_EQ(Written(1704700800, "Europe/Berlin"), "DTSTART:20240108T080000Z [the time zone]");
+  platform::SetZoneFolder("/usr/share/zoneinfo");
+}
+
+}  // namespace
+}  // namespace crateline::mailbox::local_calendar

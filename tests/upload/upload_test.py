@@ -151,6 +151,27 @@ class Upload(unittest.TestCase):
         self.assertEqual(len(self.server.requests), sent + 1)
         self.assertEqual(len(self.imported()), count + 2)
 
+    def test_contacts_and_calendars_go_up_each_calendar_last_in_its_volume(self):
+        self.mailbox(folders=("Inbox",), per_folder=2, size=1000)
+        card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:{0}\r\nEMAIL:{0}@example.com\r\nEND:VCARD\r\n"
+        self.put("phone/contacts.vcf", card.format("ann") + card.format("bob"))
+        for name in ("Home", "Work"):
+            self.put(f"cal/{name}.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nX-WR-CALNAME:"
+                     f"{name}\r\nBEGIN:VEVENT\r\nUID:{name}\r\nDTSTART:20240101T100000Z\r\n"
+                     "END:VEVENT\r\nEND:VCALENDAR\r\n")
+        self.upload()
+        names = self.imported()
+        self.assertEqual(sorted(n for n in names if n[1].endswith(".vcf")),
+                         [("Contacts", "000001.vcf"), ("Contacts", "000002.vcf")])
+        self.assertEqual(sorted(n for n in names if n[1].endswith(".ics")),
+                         [("Calendar", "Home.ics"), ("Calendar/Work", "Work.ics")])
+        self.assertEqual(len(self.server.requests), 2)  # a calendar ends its volume
+        for request in self.server.requests:
+            self.assertEqual(request["verify"], 0)
+        sent = len(self.server.requests)
+        self.assertIn("Nothing to send", self.upload())
+        self.assertEqual(len(self.server.requests), sent)
+
     def test_an_outlook_data_file_goes_up_and_a_rerun_sends_nothing(self):
         # Its messages are made from items: the journal knows them only if every run makes the
         # same bytes.
