@@ -182,20 +182,14 @@ std::string CardFromFields(const std::vector<std::pair<std::string, std::string>
 }
 
 struct CardMaker::Open {
-  sqlite::Database db;
+  std::unique_ptr<sqlite::Database> db;
 };
 
-CardMaker::CardMaker() = default;
+CardMaker::CardMaker() : open_(std::make_unique<Open>()) {}
 CardMaker::~CardMaker() = default;
 
 Built CardMaker::Make(const std::string& path, std::uint64_t id) {
-  if (!open_ || open_->db.path != path) {
-    open_.reset();
-    auto open = std::make_unique<Open>();
-    sqlite::Open(open->db, path);
-    open_ = std::move(open);
-  }
-  sqlite::Database& d = open_->db;
+  sqlite::Database& d = sqlite::Reopen(open_->db, path);
   sqlite::Statement which(d, "SELECT card FROM properties WHERE rowid = ?");
   if (!which.Bind(1, static_cast<std::int64_t>(id)).Step()) {
     throw ItemError("the card is no longer in the address book");

@@ -183,10 +183,10 @@ std::string CalendarName(const std::string& profileDir, const std::string& calId
 }
 
 struct CalendarMaker::Open {
-  sqlite::Database db;
+  std::unique_ptr<sqlite::Database> db;
 };
 
-CalendarMaker::CalendarMaker() = default;
+CalendarMaker::CalendarMaker() : open_(std::make_unique<Open>()) {}
 CalendarMaker::~CalendarMaker() = default;
 
 namespace {
@@ -311,13 +311,7 @@ class ItemWriter {
 }  // namespace
 
 Built CalendarMaker::Make(const std::string& path, std::uint64_t id) {
-  if (!open_ || open_->db.path != path) {
-    open_.reset();
-    auto open = std::make_unique<Open>();
-    sqlite::Open(open->db, path);
-    open_ = std::move(open);
-  }
-  sqlite::Database& d = open_->db;
+  sqlite::Database& d = sqlite::Reopen(open_->db, path);
   const bool tasks = (id & kIdTasks) != 0;
   const std::string which = std::string("SELECT cal_id FROM ") +
                             (tasks ? "cal_todos" : "cal_events") + " WHERE rowid = ?";

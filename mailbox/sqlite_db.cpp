@@ -24,6 +24,16 @@ void Open(Database& d, const std::string& path) {
   }
 }
 
+Database& Reopen(std::unique_ptr<Database>& open, const std::string& path) {
+  if (!open || open->path != path) {
+    open.reset();
+    auto fresh = std::make_unique<Database>();
+    Open(*fresh, path);
+    open = std::move(fresh);
+  }
+  return *open;
+}
+
 bool HasTable(Database& d, const char* table) {
   Statement s(d, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
   return s.Bind(1, std::string(table)).Step();

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,8 @@ struct Database {
 
 // Opens `path` read-only into `d`; throws ItemError.
 void Open(Database& d, const std::string& path);
+// The database at `path`, kept open in `open` from one call to the next (a maker's last file).
+Database& Reopen(std::unique_ptr<Database>& open, const std::string& path);
 bool HasTable(Database& d, const char* table);
 // Whether `table` has every one of `columns`.
 bool HasColumns(Database& d, const char* table, std::initializer_list<const char*> columns);
