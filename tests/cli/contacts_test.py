@@ -395,7 +395,10 @@ class ContactsAndCalendars(unittest.TestCase):
         self.assertIn("census of the source by its content alone found 18", verify.stdout)
 
     def test_thunderbirds_calendars_are_made_as_it_would_write_them(self):
-        self.convert("--volume-size", "2M", "--only", "calendar")
+        out = self.convert("--volume-size", "2M", "--only", "calendar")
+        # Its items, not the one deleted offline: the master, a moved occurrence, two more and
+        # a task.
+        self.assertIn("5  Calendar  (calendar items)", out)
         made = {name: data for volume in self.volumes() for name, data in entries(volume)}
         # Thunderbird's first calendar, "Home", is the user's own: Zimbra's Calendar.
         home = icalendar.Calendar.from_ical(made["Calendar/local.ics"])
@@ -411,6 +414,7 @@ class ContactsAndCalendars(unittest.TestCase):
                          datetime(2024, 7, 10, 10))
         self.assertEqual(moved["RECURRENCE-ID"].dt.replace(tzinfo=None), datetime(2024, 1, 22, 9))
         self.assertEqual(moved["DTSTART"].dt.replace(tzinfo=None), datetime(2024, 1, 22, 10))
+        self.assertNotIn("RRULE", moved)  # the rules are the recurring item's alone
         self.assertEqual(events[("allday", False)]["DTSTART"].dt, date(2024, 7, 4))
         self.assertEqual(str(master["SUMMARY"]), "Jour fixe, Raum 3")
         self.assertEqual(str(master["DESCRIPTION"]), "Agenda: 1, 2; 3\nZweite Zeile")

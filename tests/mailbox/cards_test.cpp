@@ -156,6 +156,9 @@ TEST(StoredTimes, ComeBackToTheWallClockOfTheirZone) {
   EXPECT_EQ(Written(1720396800, "floating", true), "DTSTART;VALUE=DATE:20240708");
   // An all-day item pinned to a zone is midnight there: the day before, in UTC.
   EXPECT_EQ(Written(1720389600, "Europe/Berlin", true), "DTSTART;VALUE=DATE:20240708");
+  // Summer time begins at 01:00 UTC on 2024-03-31: that instant is already 03:00.
+  EXPECT_EQ(Written(1711846799, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240331T015959");
+  EXPECT_EQ(Written(1711846800, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240331T030000");
   // Before 1970, and a time of day that is not whole hours.
   EXPECT_EQ(Written(-1, "UTC"), "DTSTART:19691231T235959Z");
   EXPECT_EQ(Written(5430, "Asia/Kolkata"), "DTSTART;TZID=Asia/Kolkata:19700101T070030");
