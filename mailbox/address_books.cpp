@@ -178,7 +178,8 @@ class Icalendar final : public Format {
       return;
     }
     if (facts.events + facts.todos == 0) {
-      inventory.notMail.push_back({path, "a calendar with no events or tasks"});
+      inventory.passedOver.push_back(
+          {path, "a calendar with no events or tasks: nothing to carry"});
       return;
     }
     if (facts.journals > 0) {

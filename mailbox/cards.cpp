@@ -34,24 +34,43 @@ bool Folded(std::string_view text, std::size_t at) {
   return at < text.size() && (text[at] == ' ' || text[at] == '\t');
 }
 
-// A content line: the physical lines from `at` up to the next that is not folded.
+// The bytes of a physical line without its line break (and CR).
+std::string_view Unbroken(std::string_view text, std::size_t at, std::size_t next) {
+  std::string_view line = text.substr(at, next - at);
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// A content line: the physical lines from `at` up to the next that is not folded. `first`
+// (trimmed) tells BEGIN and END lines; `text` is the property, unfolded, whose name or value a
+// writer may have folded anywhere, even between the two.
 struct ContentLine {
   std::size_t begin = 0;
   std::size_t end = 0;     // after its last line break
-  std::string_view first;  // its first physical line
+  std::string_view first;  // its first physical line, trailing white space trimmed
+  std::string text;        // all of it, unfolded
+  std::string_view eol;    // the line break it ends with
 };
 
 template <typename Visit>
 void EachContentLine(std::string_view text, Visit visit) {
   std::size_t at = text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  ContentLine line;
   while (at < text.size()) {
-    ContentLine line;
     line.begin = at;
     const Line first = LineAt(text, at);
     line.first = first.text;
+    line.text.assign(Unbroken(text, at, first.next));
     at = first.next;
-    while (Folded(text, at)) at = LineAt(text, at).next;
+    while (Folded(text, at)) {
+      const std::size_t next = LineAt(text, at).next;
+      line.text.append(Unbroken(text, at + 1, next));
+      at = next;
+    }
     line.end = at;
+    const std::string_view last = text.substr(line.begin, line.end - line.begin);
+    line.eol = last.ends_with("\r\n") ? "\r\n" : last.ends_with("\n") ? "\n" : "";
     visit(line);
   }
 }
@@ -194,7 +213,7 @@ bool HasFields(std::string_view card) {
   bool fields = false;
   EachContentLine(card, [&](const ContentLine& line) {
     std::size_t paramsAt = 0;
-    const std::string_view name = PropertyName(line.first, paramsAt);
+    const std::string_view name = PropertyName(line.text, paramsAt);
     if (!name.empty() && !IsLine(name, "BEGIN") && !IsLine(name, "END") &&
         !IsLine(name, "VERSION")) {
       fields = true;
@@ -206,21 +225,19 @@ bool HasFields(std::string_view card) {
 bool FitForZimbra(std::string_view card, std::string& out) {
   out.clear();
   bool changed = false;
+  if (card.substr(0, 3) == "\xEF\xBB\xBF") out.append(card.substr(0, 3));
   EachContentLine(card, [&](const ContentLine& line) {
     std::size_t paramsAt = 0;
-    const std::string_view name = PropertyName(line.first, paramsAt);
+    const std::string_view name = PropertyName(line.text, paramsAt);
     std::string fitted;
-    if ((IsLine(name, "PHOTO") || IsLine(name, "LOGO")) && FitPhoto(line.first, paramsAt, fitted)) {
-      // The first physical line is replaced; its line break and the folded lines stay.
+    if ((IsLine(name, "PHOTO") || IsLine(name, "LOGO")) && FitPhoto(line.text, paramsAt, fitted)) {
+      // Folded again, with the card's own line breaks.
       changed = true;
-      out.append(fitted);
-      out.append(
-          card.substr(line.begin + line.first.size(), line.end - line.begin - line.first.size()));
+      AppendFolded(out, fitted, line.eol.empty() ? "\r\n" : line.eol);
     } else {
       out.append(card.substr(line.begin, line.end - line.begin));
     }
   });
-  if (card.substr(0, 3) == "\xEF\xBB\xBF") out.insert(0, card.substr(0, 3));
   return changed;
 }
 
@@ -229,10 +246,12 @@ CalendarFacts ReadCalendar(std::string_view text) {
   int depth = 0;
   EachContentLine(text, [&](const ContentLine& line) {
     std::size_t paramsAt = 0;
-    const std::string_view name = PropertyName(line.first, paramsAt);
-    const std::size_t colon = ValueColon(line.first);
-    const std::string_view value =
-        colon == std::string_view::npos ? std::string_view() : line.first.substr(colon + 1);
+    const std::string_view name = PropertyName(line.text, paramsAt);
+    const std::size_t colon = ValueColon(line.text);
+    std::string_view value = colon == std::string_view::npos
+                                 ? std::string_view()
+                                 : std::string_view(line.text).substr(colon + 1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
     if (IsLine(name, "BEGIN")) {
       if (depth == 0 && IsLine(value, "VCALENDAR")) ++facts.calendars;
       if (depth == 1) {
@@ -247,26 +266,14 @@ CalendarFacts ReadCalendar(std::string_view text) {
       facts.version = value;
     } else if (depth == 1 && IsLine(name, "METHOD") && facts.method.empty()) {
       facts.method = value;
-    } else if (depth == 1 && facts.name.empty() && IsLine(name, "X-WR-CALNAME") &&
-               colon != std::string_view::npos) {
-      std::string_view whole = text.substr(line.begin, line.end - line.begin);
-      whole.remove_prefix(colon + 1);
-      for (std::size_t i = 0; i < whole.size(); ++i) {
-        const char c = whole[i];
-        if (c == '\r') continue;
-        if (c == '\n') {
-          ++i;  // the folding's space or tab
-          continue;
-        }
-        if (c == '\\' && i + 1 < whole.size()) {
-          const char e = whole[++i];
+    } else if (depth == 1 && facts.name.empty() && IsLine(name, "X-WR-CALNAME")) {
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+          const char e = value[++i];
           facts.name += e == 'n' || e == 'N' ? ' ' : e;
-          continue;
+        } else {
+          facts.name += value[i];
         }
-        facts.name += c;
-      }
-      while (!facts.name.empty() && (facts.name.back() == ' ' || facts.name.back() == '\t')) {
-        facts.name.pop_back();
       }
     }
   });
@@ -274,7 +281,8 @@ CalendarFacts ReadCalendar(std::string_view text) {
 }
 
 std::string CalendarFault(const CalendarFacts& facts) {
-  if (facts.version != "2.0") {
+  // Zimbra's parser refuses only a calendar that names another version.
+  if (!facts.version.empty() && facts.version != "2.0") {
     return "an iCalendar file of version \"" + facts.version +
            "\": Zimbra's import takes only version 2.0";
   }
@@ -296,8 +304,8 @@ std::string CardFault(std::string_view card) {
     softBreak = !line.first.empty() && line.first.back() == '=';
     if (continued || line.first.empty()) return;
     ++fields;
-    if (fault.empty() && line.first.find(':') == std::string_view::npos) {
-      fault = "its line \"" + std::string(line.first.substr(0, 40)) +
+    if (fault.empty() && line.text.find(':') == std::string::npos) {
+      fault = "its line \"" + line.text.substr(0, 40) +
               "\" is no property (it has no colon): Zimbra refuses the card";
     }
   });
@@ -324,7 +332,7 @@ std::string EscapedText(std::string_view value) {
   return out;
 }
 
-void AppendFolded(std::string& out, std::string_view line) {
+void AppendFolded(std::string& out, std::string_view line, std::string_view eol) {
   std::size_t start = 0;
   bool first = true;
   while (start < line.size()) {
@@ -335,7 +343,7 @@ void AppendFolded(std::string& out, std::string_view line) {
     }
     if (!first) out += ' ';
     out.append(line.substr(start, end - start));
-    out += "\r\n";
+    out += eol;
     start = end;
     first = false;
   }

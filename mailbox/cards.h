@@ -57,7 +57,7 @@ std::string CalendarFault(const CalendarFacts& facts);
 // Writing them: a TEXT value escaped (backslash, comma, semicolon, line breaks), and a content
 // line folded at 75 bytes, never inside a UTF-8 character, ending in CR LF.
 std::string EscapedText(std::string_view value);
-void AppendFolded(std::string& out, std::string_view line);
+void AppendFolded(std::string& out, std::string_view line, std::string_view eol = "\r\n");
 
 // Whether a file's first bytes are vCard (or iCalendar) text: the first line, after a UTF-8
 // byte order mark and blank lines, is BEGIN:VCARD (BEGIN:VCALENDAR), in any case.

@@ -63,9 +63,18 @@ TEST(Cards, EmptyOnesAndOnesZimbraRefusesAreKnown) {
 }
 
 TEST(Cards, PhotosWithoutATypeGetTheOneTheirBytesShow) {
-  // The folded base64 stays as it was; only the property's first line changes.
-  EXPECT_EQ(Fit("BEGIN:VCARD\r\nPHOTO;ENCODING=b:/9j/4AAQ\r\n SkZJRg\r\nEND:VCARD\r\n"),
-            "BEGIN:VCARD\r\nPHOTO;TYPE=JPEG;ENCODING=b:/9j/4AAQ\r\n SkZJRg\r\nEND:VCARD\r\n");
+  // The property is unfolded and folded again at 75 bytes, with the card's own line breaks;
+  // the lines around it stay as they were.
+  const std::string base64(100, 'A');
+  EXPECT_EQ(
+      Fit("BEGIN:VCARD\r\nFN:a\r\n  b\r\nPHOTO;ENCODING=b:/9j/4AAQ\r\n SkZJRg\r\nEND:VCARD\r\n"),
+      "BEGIN:VCARD\r\nFN:a\r\n  b\r\nPHOTO;TYPE=JPEG;ENCODING=b:/9j/4AAQSkZJRg\r\nEND:VCARD\r\n");
+  EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO;ENCODING=b:/9j/" + base64 + "\nEND:VCARD\n"),
+            "BEGIN:VCARD\nPHOTO;TYPE=JPEG;ENCODING=b:/9j/" + base64.substr(0, 44) + "\n " +
+                base64.substr(44) + "\nEND:VCARD\n");
+  // A writer may fold between the parameters and the value.
+  EXPECT_EQ(Fit("BEGIN:VCARD\r\nPHOTO;ENCODING=\r\n b:/9j/\r\nEND:VCARD\r\n"),
+            "BEGIN:VCARD\r\nPHOTO;TYPE=JPEG;ENCODING=b:/9j/\r\nEND:VCARD\r\n");
   EXPECT_EQ(Fit("BEGIN:VCARD\nitem1.LOGO;encoding=BASE64:iVBORw0KGgoAAA\nEND:VCARD\n"),
             "BEGIN:VCARD\nitem1.LOGO;TYPE=PNG;encoding=BASE64:iVBORw0KGgoAAA\nEND:VCARD\n");
   EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO;ENCODING=b:R0lGODlh\nEND:VCARD\n"),
@@ -91,7 +100,7 @@ TEST(Cards, PhotosZimbraTakesAsTheyAreStayByteForByte) {
 TEST(Cards, DataUriPhotosBecomeInlineBase64) {
   EXPECT_EQ(Fit("BEGIN:VCARD\r\nVERSION:4.0\r\nPHOTO;PREF=1;VALUE=URI:data:image/jpeg;base64,/9j/"
                 "4A\r\n AQ\r\nEND:VCARD\r\n"),
-            "BEGIN:VCARD\r\nVERSION:4.0\r\nPHOTO;PREF=1;ENCODING=b;TYPE=JPEG:/9j/4A\r\n AQ\r\n"
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nPHOTO;PREF=1;ENCODING=b;TYPE=JPEG:/9j/4AAQ\r\n"
             "END:VCARD\r\n");
   // No media type: the bytes tell.
   EXPECT_EQ(Fit("BEGIN:VCARD\nPHOTO:data:;base64,iVBORw0KGgo\nEND:VCARD\n"),
@@ -122,10 +131,12 @@ TEST(Calendars, ThoseZimbraPassesOverAreKnown) {
   };
   EXPECT_EQ(fault("VERSION:2.0\nMETHOD:request\n"), "");
   EXPECT_NE(fault("VERSION:1.0\n"), "");
-  EXPECT_NE(fault("PRODID:x\n"), "");  // no version at all
+  EXPECT_NE(fault("VERSION\n :1.0\n"), "");  // folded after its name, as some write it
+  EXPECT_EQ(fault("VERSION\n :2.0\n"), "");
+  EXPECT_EQ(fault("PRODID:x\n"), "");  // Zimbra's parser asks for none
   EXPECT_NE(fault("VERSION:2.0\nMETHOD:CANCEL\n"), "");
   // A VERSION inside an event is the event's, not the calendar's.
-  EXPECT_NE(fault("BEGIN:VEVENT\nVERSION:2.0\nEND:VEVENT\n"), "");
+  EXPECT_EQ(fault("BEGIN:VEVENT\nVERSION:1.0\nEND:VEVENT\n"), "");
 }
 
 TEST(Sniffing, TellsCardsAndCalendarsByTheirFirstLine) {
