@@ -6,6 +6,7 @@
 #include "mailbox/cards.h"
 #include "mailbox/local_calendar.h"
 #include "platform/time_zones.h"
+#include "support/temp_dir.h"
 
 namespace crateline::mailbox::cards {
 namespace {
@@ -158,31 +159,85 @@ std::string Written(std::int64_t seconds, const std::string& zone, bool date = f
   return warning.empty() ? line : line + " [" + warning.substr(0, 13) + "]";
 }
 
-TEST(StoredTimes, ComeBackToTheWallClockOfTheirZone) {
-  // 2024-01-08 08:00 and 2024-07-08 08:00 UTC: Berlin is an hour ahead in winter, two in summer.
-  EXPECT_EQ(Written(1704700800, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240108T090000");
-  EXPECT_EQ(Written(1720425600, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240708T100000");
+std::string BigEndian(std::int64_t value, int bytes) {
+  std::string out;
+  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+// A TZif file (version 2: a 32-bit part, then the 64-bit one that is read) of a zone at
+// `offsets[0]` until the first of `transitions`, and at offsets[i + 1] from transitions[i] on.
+std::string Tzif(const std::vector<std::int64_t>& transitions,
+                 const std::vector<std::int32_t>& offsets) {
+  std::string out;
+  for (const int width : {4, 8}) {
+    out += "TZif2" + std::string(15, '\0');
+    for (const std::size_t count : {std::size_t{0}, std::size_t{0}, std::size_t{0},
+                                    transitions.size(), offsets.size(), std::size_t{4}}) {
+      out += BigEndian(static_cast<std::int64_t>(count), 4);
+    }
+    for (const auto t : transitions) out += BigEndian(t, width);
+    for (std::size_t i = 0; i < transitions.size(); ++i) out += static_cast<char>(i + 1);
+    for (const auto offset : offsets) out += BigEndian(offset, 4) + std::string(2, '\0');
+    out += std::string("ABC", 4);
+  }
+  return out + "\n\n";
+}
+
+// A zone database of the test's own, so that the same answers hold on any system.
+class StoredTimes : public ::testing::Test {
+ protected:
+  StoredTimes() {
+    // Like Berlin in 2024: an hour ahead of UTC, two from 31 March to 27 October.
+    zones_.Write("Test/Berlin", Tzif({1711846800, 1729990800}, {3600, 7200, 3600}));
+    zones_.Write("Test/Kolkata", Tzif({}, {19800}));
+    platform::SetZoneFolder(zones_.folder());
+  }
+  ~StoredTimes() override { platform::SetZoneFolder(kSystemZones); }
+#ifdef _WIN32
+  static constexpr const char* kSystemZones = "";
+#else
+  static constexpr const char* kSystemZones = "/usr/share/zoneinfo";
+#endif
+  crateline::testing::TempDir zones_;
+};
+
+TEST_F(StoredTimes, ComeBackToTheWallClockOfTheirZone) {
+  // 2024-01-08 08:00 and 2024-07-08 08:00 UTC: an hour ahead in winter, two in summer.
+  EXPECT_EQ(Written(1704700800, "Test/Berlin"), "DTSTART;TZID=Test/Berlin:20240108T090000");
+  EXPECT_EQ(Written(1720425600, "Test/Berlin"), "DTSTART;TZID=Test/Berlin:20240708T100000");
+  EXPECT_EQ(Written(1735689600, "Test/Berlin"), "DTSTART;TZID=Test/Berlin:20250101T010000");
   EXPECT_EQ(Written(1720425600, "UTC"), "DTSTART:20240708T080000Z");
   EXPECT_EQ(Written(1720425600, "floating"), "DTSTART:20240708T080000");
   EXPECT_EQ(Written(1720396800, "floating", true), "DTSTART;VALUE=DATE:20240708");
   // An all-day item pinned to a zone is midnight there: the day before, in UTC.
-  EXPECT_EQ(Written(1720389600, "Europe/Berlin", true), "DTSTART;VALUE=DATE:20240708");
+  EXPECT_EQ(Written(1720389600, "Test/Berlin", true), "DTSTART;VALUE=DATE:20240708");
   // Summer time begins at 01:00 UTC on 2024-03-31: that instant is already 03:00.
-  EXPECT_EQ(Written(1711846799, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240331T015959");
-  EXPECT_EQ(Written(1711846800, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240331T030000");
+  EXPECT_EQ(Written(1711846799, "Test/Berlin"), "DTSTART;TZID=Test/Berlin:20240331T015959");
+  EXPECT_EQ(Written(1711846800, "Test/Berlin"), "DTSTART;TZID=Test/Berlin:20240331T030000");
   // Before 1970, and a time of day that is not whole hours.
   EXPECT_EQ(Written(-1, "UTC"), "DTSTART:19691231T235959Z");
-  EXPECT_EQ(Written(5430, "Asia/Kolkata"), "DTSTART;TZID=Asia/Kolkata:19700101T070030");
+  EXPECT_EQ(Written(5430, "Test/Kolkata"), "DTSTART;TZID=Test/Kolkata:19700101T070030");
 }
 
-TEST(StoredTimes, AZoneNotKnownHereStaysInUtcAndSaysSo) {
+TEST_F(StoredTimes, AZoneNotKnownHereStaysInUtcAndSaysSo) {
   EXPECT_EQ(Written(1704700800, "Mars/Olympus_Mons"), "DTSTART:20240108T080000Z [the time zone]");
-  // A name is never a path out of the database's folder.
-  EXPECT_EQ(Written(0, "../../etc/passwd"), "DTSTART:19700101T000000Z [the time zone]");
+  // A name is never a path out of the database's folder, and a file there that is no zone is
+  // none.
+  zones_.Write("Test/Broken", "TZif2 but nothing more");
+  EXPECT_EQ(Written(0, "Test/../Test/Berlin"), "DTSTART:19700101T000000Z [the time zone]");
+  EXPECT_EQ(Written(0, "Test/Broken"), "DTSTART:19700101T000000Z [the time zone]");
   platform::SetZoneFolder("");
-  EXPECT_EQ(Written(1704700800, "Europe/Berlin"), "DTSTART:20240108T080000Z [the time zone]");
-  platform::SetZoneFolder("/usr/share/zoneinfo");
+  EXPECT_EQ(Written(1704700800, "Test/Berlin"), "DTSTART:20240108T080000Z [the time zone]");
 }
+
+#ifndef _WIN32
+TEST(SystemZones, AreReadFromTheSystemsDatabase) {
+  EXPECT_EQ(Written(1720425600, "Europe/Berlin"), "DTSTART;TZID=Europe/Berlin:20240708T100000");
+  EXPECT_EQ(Written(1720425600, "America/New_York"),
+            "DTSTART;TZID=America/New_York:20240708T040000");
+}
+#endif
 
 }  // namespace
 }  // namespace crateline::mailbox::local_calendar
