@@ -665,18 +665,26 @@ void CompareWithCensus(const Census& census, const std::set<std::string>& report
     }
   }
   result.censusMessages = census.messages.size();
-  for (const CensusMessage& message : census.messages) {
-    const std::string label = census.LabelOf(message);
-    const auto* alternatives = message.also;
-    if (take(message.bytes) ||
-        std::any_of(alternatives, alternatives + message.alternatives, take)) {
-      continue;
-    }
+  const auto named = [&](const CensusMessage& message) {
     const std::string& file = census.files[message.file];
-    if (reported.count(SafeText(label)) != 0 || flagged.count(SafeText(label)) != 0 ||
-        ReportNames(reported, file) || ReportNames(flagged, file)) {
+    const std::string label = SafeText(census.LabelOf(message));
+    return reported.count(label) != 0 || flagged.count(label) != 0 || ReportNames(reported, file) ||
+           ReportNames(flagged, file);
+  };
+  // What the report names goes last: of two messages with the same bytes (a card Google wrote
+  // into two labels' files), the archived copy is the one the report does not name.
+  std::vector<const CensusMessage*> order;
+  for (const auto& message : census.messages) order.push_back(&message);
+  std::stable_partition(order.begin(), order.end(),
+                        [&](const CensusMessage* message) { return !named(*message); });
+  for (const CensusMessage* message : order) {
+    const std::string label = census.LabelOf(*message);
+    const auto* alternatives = message->also;
+    if (take(message->bytes) ||
+        std::any_of(alternatives, alternatives + message->alternatives, take)) {
       continue;
     }
+    if (named(*message)) continue;
     result.problems.push_back(Show(label) +
                               " holds a message that is not in the archive with its bytes, and "
                               "no report beside the archive names it");

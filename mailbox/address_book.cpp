@@ -32,6 +32,13 @@ std::string Literal(const std::string& text, std::size_t& at) {
   return out;
 }
 
+// A photo as an inline vCard property, in the form Zimbra keeps as a picture.
+std::string PhotoLine(std::string_view photo) {
+  std::string encoded = mime::Base64Lines(photo);
+  std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
+  return "PHOTO;ENCODING=b;TYPE=" + ImageType(photo) + ":" + encoded;
+}
+
 std::string Folder(const std::string& path) {
   const auto slash = path.find_last_of(scan::kSeparator);
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -172,11 +179,7 @@ std::string CardFromFields(const std::vector<std::pair<std::string, std::string>
     cards::AppendFolded(out,
                         "BDAY:" + (year.empty() ? "--" : year + "-") + two(month) + "-" + two(day));
   }
-  if (!photo.empty()) {
-    std::string encoded = mime::Base64Lines(photo);
-    std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
-    cards::AppendFolded(out, "PHOTO;ENCODING=b;TYPE=" + ImageType(photo) + ":" + encoded);
-  }
+  if (!photo.empty()) cards::AppendFolded(out, PhotoLine(photo));
   cards::AppendFolded(out, "END:VCARD");
   return out;
 }
@@ -201,25 +204,25 @@ Built CardMaker::Make(const std::string& path, std::uint64_t id) {
   while (rows.Step()) fields.emplace_back(rows.Text(0), rows.Text(1));
   Built built;
   std::string card;
+  std::string photo;  // kept in the profile's Photos folder, by Thunderbird and by older ones
   for (const auto& [name, value] : fields) {
     if (name == "_vCard" && !value.empty()) card = value;
+    if (name != "PhotoName" || value.empty()) continue;
+    // A name, not a path: it never leads out of the Photos folder.
+    if (value.find_first_of("/\\") != std::string::npos || value == "..") continue;
+    try {
+      photo = platform::ReadWholeFile(Folder(path) + "Photos" + scan::kSeparator + value);
+    } catch (const platform::FileError& error) {
+      built.warnings.push_back("its photo could not be read: " + std::string(error.what()));
+    }
   }
   if (card.empty()) {
-    std::string photo;
-    for (const auto& [name, value] : fields) {
-      if (name != "PhotoName" || value.empty()) continue;
-      // A name, not a path: it never leads out of the Photos folder.
-      if (value.find_first_of("/\\") != std::string::npos || value == "..") continue;
-      const std::string photoPath = Folder(path) + "Photos" + scan::kSeparator + value;
-      try {
-        photo = platform::ReadWholeFile(photoPath);
-      } catch (const platform::FileError& error) {
-        built.warnings.push_back("its photo could not be read: " + std::string(error.what()));
-      }
-    }
     card = CardFromFields(fields, uid, photo);
-  } else if (card.back() != '\n') {
-    card += "\r\n";
+  } else {
+    if (card.back() != '\n') card += "\r\n";
+    if (!photo.empty() && !cards::HasProperty(card, "PHOTO")) {
+      card = cards::WithProperty(card, PhotoLine(photo));
+    }
   }
   if (!cards::FitForZimbra(card, built.bytes)) built.bytes = std::move(card);
   return built;

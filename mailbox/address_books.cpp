@@ -104,6 +104,7 @@ bool Wanted(ItemKind kind, const Entry& file, Walk& walk, const char* what) {
 class Vcard final : public Format {
  public:
   const char* Name() const override { return "vcard"; }
+  bool ReadsMail() const override { return false; }
 
   int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
     if (!cards::BeginsVcard(head())) return 0;
@@ -158,6 +159,7 @@ class Vcard final : public Format {
 class Icalendar final : public Format {
  public:
   const char* Name() const override { return "icalendar"; }
+  bool ReadsMail() const override { return false; }
 
   int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
     if (!cards::BeginsIcalendar(head())) return 0;
@@ -211,6 +213,7 @@ class Icalendar final : public Format {
 class ThunderbirdBook final : public Format {
  public:
   const char* Name() const override { return "thunderbird-addressbook"; }
+  bool ReadsMail() const override { return false; }
 
   int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
     const bool named = HasSuffix(file.name, {".sqlite"}) &&
@@ -248,9 +251,18 @@ class ThunderbirdBook final : public Format {
                                                   {"personal address book"});
     const std::uint32_t folder = inventory.Folder(names, path, ItemKind::kContact);
     const std::uint32_t index = inventory.AddFile(file.dir, file.name);
+    // Made once now for their sizes, which volumes are planned by; made again when written.
+    address_book::CardMaker maker;
     for (const std::uint64_t id : book.cards) {
-      Message m = Card(index, folder, id, 1024, file);  // a guess for volumes
-      m.built = true;                                   // made when written
+      std::uint64_t size = 0;
+      try {
+        size = maker.Make(path, id).bytes.size();
+      } catch (const ItemError& error) {
+        inventory.leftOut.push_back({path + ":" + std::to_string(id), error.what()});
+        continue;
+      }
+      Message m = Card(index, folder, id, size, file);
+      m.built = true;
       inventory.messages.push_back(m);
     }
     walk.Tick(path);
@@ -263,6 +275,7 @@ class ThunderbirdBook final : public Format {
 class ThunderbirdCalendars final : public Format {
  public:
   const char* Name() const override { return "thunderbird-calendar"; }
+  bool ReadsMail() const override { return false; }
 
   int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
     const bool named = file.name == "local.sqlite" || file.name == "cache.sqlite";
@@ -291,7 +304,16 @@ class ThunderbirdCalendars final : public Format {
     const std::string profile =
         TrimmedPath(file.dir).substr(0, TrimmedPath(file.dir).find_last_of(scan::kSeparator) + 1);
     const std::uint32_t index = inventory.AddFile(file.dir, file.name);
+    local_calendar::CalendarMaker maker;
     for (const auto& calendar : calendars.calendars) {
+      // Made once now for its size, which volumes are planned by; made again when written.
+      std::uint64_t size = 0;
+      try {
+        size = maker.Make(path, calendar.id).bytes.size();
+      } catch (const ItemError& error) {
+        inventory.leftOut.push_back({path + ":" + std::to_string(calendar.id), error.what()});
+        continue;
+      }
       std::string name = local_calendar::CalendarName(profile, calendar.calId);
       if (name.empty()) name = calendar.calId;
       Message m;
@@ -301,7 +323,7 @@ class ThunderbirdCalendars final : public Format {
       m.folder = inventory.Folder(FolderFor("Calendar", name, {"calendar", "home"}), path,
                                   ItemKind::kCalendar);
       m.offset = calendar.id;
-      m.length = std::uint64_t{calendar.items} * 1024;  // a guess for volumes
+      m.length = size;
       m.fallbackTime = file.modified;
       m.state = ReadState::kRead;
       m.wholeFile = false;
@@ -313,7 +335,35 @@ class ThunderbirdCalendars final : public Format {
   }
 };
 
+// Thunderbird 68 and older kept address books in Mork files (abook.mab, history.mab), which
+// are not read here: each is named, so that no one takes its contacts for carried. (A newer
+// Thunderbird makes them SQLite files and keeps the old one as .mab.bak.)
+class MorkBook final : public Format {
+ public:
+  const char* Name() const override { return "thunderbird-mork"; }
+  bool ReadsMail() const override { return false; }
+
+  int BidFile(const Entry& file, const std::function<std::string_view()>& head) const override {
+    return HasSuffix(file.name, {".mab"}) && head().substr(0, 16) == "// <!-- <mdb:mor" ? 100 : 0;
+  }
+
+  void ReadFile(const Entry& file, const std::vector<std::string>& /*names*/,
+                Walk& walk) const override {
+    if (!Wanted(ItemKind::kContact, file, walk, "an address book")) return;
+    walk.Mail().leftOut.push_back(
+        {file.Path(),
+         "an address book of Thunderbird 68 or older (a Mork file), which is not read: open the "
+         "profile in a newer Thunderbird, which makes it an abook.sqlite, or export the book as "
+         "a .vcf file"});
+  }
+};
+
 }  // namespace
+
+const Format& MorkBookFormat() {
+  static const MorkBook format;
+  return format;
+}
 
 const Format& ThunderbirdCalendarFormat() {
   static const ThunderbirdCalendars format;

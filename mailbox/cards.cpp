@@ -198,15 +198,48 @@ std::vector<Span> SplitCards(std::string_view text, std::vector<Span>& unended) 
   std::vector<Span> cards;
   int depth = 0;
   std::size_t start = 0;
+  bool agent = false;  // the line before was vCard 2.1's AGENT, whose card follows it
   EachContentLine(text, [&](const ContentLine& line) {
     if (IsLine(line.first, "BEGIN:VCARD")) {
+      if (depth > 0 && !agent) {
+        // A card that never ended: the next begins here, and is not lost with it.
+        unended.push_back({start, line.begin - start});
+        depth = 0;
+      }
       if (depth++ == 0) start = line.begin;
     } else if (IsLine(line.first, "END:VCARD") && depth > 0 && --depth == 0) {
       cards.push_back({start, line.end - start});
     }
+    std::size_t paramsAt = 0;
+    const std::string_view name = PropertyName(line.text, paramsAt);
+    agent = IsLine(name, "AGENT") && !line.text.empty() && line.text.back() == ':';
   });
   if (depth > 0) unended.push_back({start, text.size() - start});
   return cards;
+}
+
+bool HasProperty(std::string_view card, std::string_view wanted) {
+  bool found = false;
+  EachContentLine(card, [&](const ContentLine& line) {
+    std::size_t paramsAt = 0;
+    found |= IsLine(PropertyName(line.text, paramsAt), wanted);
+  });
+  return found;
+}
+
+std::string WithProperty(std::string_view card, std::string_view line) {
+  std::size_t end = card.size();
+  std::string_view eol = "\r\n";
+  EachContentLine(card, [&](const ContentLine& content) {
+    if (IsLine(content.first, "END:VCARD")) {
+      end = content.begin;
+      if (!content.eol.empty()) eol = content.eol;
+    }
+  });
+  std::string out(card.substr(0, end));
+  AppendFolded(out, line, eol);
+  out.append(card.substr(end));
+  return out;
 }
 
 bool HasFields(std::string_view card) {

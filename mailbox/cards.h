@@ -30,6 +30,11 @@ std::vector<Span> SplitCards(std::string_view text, std::vector<Span>& unended);
 // Whether a card holds anything but BEGIN, VERSION and END: Zimbra refuses one that does not.
 bool HasFields(std::string_view card);
 
+// Whether the card has a property of this name (in any case, with or without a group).
+bool HasProperty(std::string_view card, std::string_view name);
+// The card with `line` (a content line without its break) added before its END:VCARD.
+std::string WithProperty(std::string_view card, std::string_view line);
+
 // Why Zimbra's parser would refuse the card, or "" when nothing shows that it will: a line
 // that is no property (no colon, and not the rest of a quoted-printable value), or more
 // properties than it stores.

@@ -55,7 +55,8 @@ const std::vector<const Format*>& Formats() {
                                                      &VcardFormat(),
                                                      &IcalendarFormat(),
                                                      &ThunderbirdBookFormat(),
-                                                     &ThunderbirdCalendarFormat()};
+                                                     &ThunderbirdCalendarFormat(),
+                                                     &MorkBookFormat()};
   return formats;
 }
 

@@ -130,6 +130,9 @@ std::string TimeProperty(const std::string& name, std::int64_t microseconds,
     warning = "the time zone \"" + tzid +
               "\" is not known on this computer: its times are written in UTC, so a recurring "
               "item's occurrences may move by an hour where daylight saving time changes";
+    // Midnight in a zone from UTC-12 to UTC+12 is within twelve hours of the day's own midnight
+    // in UTC: the nearest one is the item's day.
+    if (date) return name + ";VALUE=DATE:" + Stamp(seconds + 43200, true);
   }
   if (date) return name + ";VALUE=DATE:" + Stamp(seconds, true);
   return name + ":" + Stamp(seconds, false) + "Z";
@@ -233,7 +236,14 @@ class ItemWriter {
       const int at = static_cast<int>(12 + 2 * k);
       if (!row.IsNull(at)) Time(out, words[3 * k + 2], row, at, row.Text(at + 1), date);
     }
+    // Thunderbird may keep a task's progress in its row as well as among its properties.
+    const int complete = 12 + 2 * static_cast<int>(words.size() / 3);
+    if (columns.component == std::string_view("VTODO") && !row.IsNull(complete)) {
+      progress_ = row.Text(complete);
+    }
     Properties(out);
+    if (!progress_.empty()) cards::AppendFolded(out, "PERCENT-COMPLETE:" + progress_);
+    progress_.clear();
     out += "END:";
     out += columns.component;
     out += "\r\n";
@@ -288,6 +298,7 @@ class ItemWriter {
     while (s.Step()) {
       const std::string name = s.Text(0);
       if (name == "DURATION") continue;  // Thunderbird keeps DTEND, and ignores this on load
+      if (name == "PERCENT-COMPLETE") progress_.clear();  // said here, not twice
       std::string line = name + parameters[name];
       if (s.IsInteger(1) && IsTimeProperty(name)) {
         std::string warning;
@@ -306,6 +317,7 @@ class ItemWriter {
   std::set<std::string>& zones_;
   std::set<std::string> warned_;
   Key key_;
+  std::string progress_;
 };
 
 }  // namespace
@@ -337,7 +349,7 @@ Built CalendarMaker::Make(const std::string& path, std::uint64_t id) {
             "recurrence_id, recurrence_id_tz, ical_status, alarm_last_ack, ") +
         (event ? "event_stamp, event_start, event_start_tz, event_end, event_end_tz"
                : "todo_stamp, todo_entry, todo_entry_tz, todo_due, todo_due_tz, todo_completed, "
-                 "todo_completed_tz") +
+                 "todo_completed_tz, todo_complete") +
         " FROM " + columns->table +
         " WHERE cal_id = ? AND offline_journal IS NOT 4 ORDER BY id, recurrence_id IS NOT NULL, "
         "recurrence_id";

@@ -134,6 +134,9 @@ class Format {
  public:
   virtual ~Format() = default;
   virtual const char* Name() const = 0;
+  // Whether it reads mail; --from chooses among those, and the readers of address books and
+  // calendars read theirs whatever it chooses.
+  virtual bool ReadsMail() const { return true; }
   // How sure the reader is (0: not at all; 100: certainly) that the folder, by its listing, is a
   // store of its own, which it would then read whole but for what it hands back.
   virtual int BidFolder(const std::string& /*folder*/, const Listing& /*entries*/) const {
@@ -191,5 +194,6 @@ const Format& VcardFormat();
 const Format& IcalendarFormat();
 const Format& ThunderbirdBookFormat();
 const Format& ThunderbirdCalendarFormat();
+const Format& MorkBookFormat();
 
 }  // namespace crateline::mailbox

@@ -4,11 +4,42 @@
 #include <algorithm>
 #include <vector>
 
+#include "scan/listing.h"
+
 namespace crateline::mailbox::sqlite {
 namespace {
 
 [[noreturn]] void Fail(const Database& d, const char* what) {
   throw ItemError(std::string(what) + ": " + (d.db != nullptr ? sqlite3_errmsg(d.db) : "?"));
+}
+
+// A path as the path of a "file:" URI: the system's separators as '/', a drive letter after
+// one, and every byte that could be read as part of the URI's syntax as %XX.
+std::string UriPath(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+#ifdef _WIN32
+  if (path.size() >= 2 && path[1] == ':') out += '/';
+#endif
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       std::string_view("-._~/:").find(c) != std::string_view::npos;
+#ifdef _WIN32
+    if (c == '\\') {
+      out += '/';
+      continue;
+    }
+#endif
+    if (plain) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -19,9 +50,17 @@ bool IsSqlite(std::string_view head) {
 
 void Open(Database& d, const std::string& path) {
   d.path = path;
-  if (sqlite3_open_v2(path.c_str(), &d.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  // Without a write-ahead log beside it, the file is all there is: opened as immutable, SQLite
+  // creates nothing beside it (a source is never written to) and reads it from read-only media
+  // too. With one (the program that keeps it is running, or was stopped), it is read with it,
+  // waiting a moment for a writer.
+  const bool log = scan::KindAt(path + "-wal") == scan::EntryKind::kFile;
+  const std::string uri = "file:" + UriPath(path) + (log ? "?mode=ro" : "?immutable=1");
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  if (sqlite3_open_v2(uri.c_str(), &d.db, flags, nullptr) != SQLITE_OK) {
     Fail(d, "cannot be opened as a SQLite database");
   }
+  if (log) sqlite3_busy_timeout(d.db, 2000);
 }
 
 Database& Reopen(std::unique_ptr<Database>& open, const std::string& path) {

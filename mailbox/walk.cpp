@@ -69,7 +69,7 @@ void Walk::Tick(const std::string& where) {
 }
 
 bool Walk::Allowed(const Format& reader) const {
-  return forced_ == nullptr || forced_ == &reader;
+  return forced_ == nullptr || forced_ == &reader || !reader.ReadsMail();
 }
 
 void Walk::Run(const std::string& source) {

@@ -17,6 +17,9 @@ struct Zone {
   std::vector<std::int64_t> transitions;  // in UTC, ascending
   std::vector<std::int32_t> offsets;      // after each transition
   std::int32_t before = 0;                // before the first
+  // The file's rule for times past its last transition changes with the seasons: it is not read
+  // here, so such a time has no answer. (Files that list transitions to 2037 seldom need it.)
+  bool seasonsAfter = false;
 };
 
 std::mutex g_mutex;
@@ -82,6 +85,13 @@ std::optional<Zone> Parse(const std::string& bytes) {
     zone.transitions.push_back(BigEndian(bytes, at + i * width, width));
     zone.offsets.push_back(types[type]);
   }
+  if (width == 8) {  // the footer: "\nRULE\n" after the 64-bit part, e.g. "CET-1CEST,M3.5.0,..."
+    const std::size_t end =
+        typesAt + typecnt * 6 + static_cast<std::size_t>(c[5] + c[2] * 12 + c[1] + c[0]);
+    const auto rule = end < bytes.size() ? bytes.find('\n', end + 1) : std::string::npos;
+    zone.seasonsAfter =
+        rule != std::string::npos && bytes.substr(end, rule - end).find(',') != std::string::npos;
+  }
   return zone;
 }
 
@@ -93,8 +103,12 @@ std::optional<std::int32_t> ZoneOffset(const std::string& name, std::int64_t utc
   auto it = g_zones.find(name);
   if (it == g_zones.end()) {
     std::optional<Zone> zone;
+    std::string path = g_folder + name;
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');  // a long-path name takes no '/'
+#endif
     try {
-      zone = Parse(ReadWholeFile(g_folder + name));
+      zone = Parse(ReadWholeFile(path));
     } catch (const FileError&) {
       // Not a zone this system knows.
     }
@@ -104,12 +118,14 @@ std::optional<std::int32_t> ZoneOffset(const std::string& name, std::int64_t utc
   const Zone& zone = *it->second;
   const auto after = std::upper_bound(zone.transitions.begin(), zone.transitions.end(), utc);
   if (after == zone.transitions.begin()) return zone.before;
+  if (after == zone.transitions.end() && zone.seasonsAfter) return std::nullopt;
   return zone.offsets[static_cast<std::size_t>(after - zone.transitions.begin()) - 1];
 }
 
 void SetZoneFolder(const std::string& folder) {
   const std::lock_guard<std::mutex> lock(g_mutex);
-  g_folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  g_folder =
+      folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder : folder + "/";
   g_zones.clear();
 }
 

@@ -143,7 +143,9 @@ TB_BOOKS = {
           "PrimaryEmail": "old@example.com", "SecondEmail": "old2@example.com",
           "HomeCity": "K\u00f6ln", "Notes": "two\nlines; here", "PhotoName": "old.jpg"}),
     ],
-    "abook-1.sqlite": [("w1", {"DisplayName": "Bob Work", "PrimaryEmail": "bob@work.example"})],
+    # A card that Thunderbird 102 made a vCard of keeps its photo where it was.
+    "abook-1.sqlite": [("w1", {"_vCard": card("FN:Bob Work", "EMAIL:bob@work.example").decode(),
+                               "PhotoName": "old.jpg"})],
     "history.sqlite": [("h1", {"PrimaryEmail": "someone@example.net"})],
 }
 PREFS = b'''user_pref("ldap_2.servers.pab.description", "chrome://messenger/locale/addressbook/addressBook.properties");
@@ -216,9 +218,9 @@ def make_calendars(path):
     db.execute(event, (WORK, "review", made, made, "Review", 0, prtime(2024, 3, 1, 13),
                        prtime(2024, 3, 1, 14), made, "UTC", "UTC", None, None, None))
     db.execute("INSERT INTO cal_todos (cal_id, id, time_created, last_modified, title, flags, "
-               "todo_due, todo_due_tz, todo_stamp) VALUES (?,?,?,?,?,?,?,?,?)",
+               "todo_due, todo_due_tz, todo_stamp, todo_complete) VALUES (?,?,?,?,?,?,?,?,?,?)",
                (HOME, "task", made, made, "Steuererkl\u00e4rung", 0, prtime(2024, 5, 31, 22),
-                "Europe/Berlin", made))
+                "Europe/Berlin", made, 50))
     db.executemany("INSERT INTO cal_recurrence VALUES (?, ?, ?)", [
         ("weekly", HOME, "RRULE:FREQ=WEEKLY;BYDAY=MO"),
         ("weekly", HOME, "EXDATE;TZID=Europe/Berlin:20240115T090000")])
@@ -256,6 +258,8 @@ def make_profile(folder):
             db.execute("INSERT INTO list_cards VALUES ('l1', ?)", (cards[0][0],))
         db.commit()
         db.close()
+    with open(os.path.join(folder, "history.mab"), "wb") as f:  # Thunderbird 68's
+        f.write(b"// <!-- <mdb:mork:z v=\"1.4\"/> -->\n< <(a=c)> // (f=iso-8859-1)\n")
     os.makedirs(os.path.join(folder, "calendar-data"))
     make_calendars(os.path.join(folder, "calendar-data", "local.sqlite"))
 
@@ -323,7 +327,7 @@ class ContactsAndCalendars(unittest.TestCase):
     def run_cli(self, *args):
         return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=120)
 
-    def convert(self, *args, status=3, name="out.tgz"):  # the reply calendar is left out
+    def convert(self, *args, status=3, name="out.tgz"):  # the reply calendar, the Mork book
         result = self.run_cli("convert", self.source, "-o", os.path.join(self.work, name), *args)
         self.assertEqual(result.returncode, status, result.stdout + result.stderr)
         return result.stdout
@@ -355,7 +359,7 @@ class ContactsAndCalendars(unittest.TestCase):
         expected = Counter(key for text in [*GOOGLE_CARDS, PHONE_21, PHONE_40, TB_VCARD]
                            for key in parsed_cards(text))
         expected.update([("Old, Card", ("old2@example.com", "old@example.com"), JPEG),
-                         ("Bob Work", ("bob@work.example",), None),
+                         ("Bob Work", ("bob@work.example",), JPEG),
                          ("someone@example.net", ("someone@example.net",), None)])
         self.assertEqual(got, expected)
         folders = Counter(name.rsplit("/", 1)[0] for name, _ in cards)
@@ -387,6 +391,7 @@ class ContactsAndCalendars(unittest.TestCase):
         self.assertIn("a card with nothing in it", out)
         self.assertIn("the same card as", out)
         self.assertIn("METHOD is REPLY", out)
+        self.assertIn("history.mab\n      an address book of Thunderbird 68 or older", out)
 
         verify = self.run_cli("verify", *volumes, "--source", self.source)
         self.assertEqual(verify.returncode, 0, verify.stdout)
@@ -426,8 +431,46 @@ class ContactsAndCalendars(unittest.TestCase):
         task = home.walk("VTODO")[0]
         self.assertEqual(str(task["SUMMARY"]), "Steuererkl\u00e4rung")
         self.assertEqual(task["DUE"].dt.replace(tzinfo=None), datetime(2024, 6, 1, 0))
+        self.assertEqual(int(task["PERCENT-COMPLETE"]), 50)
         work = icalendar.Calendar.from_ical(made["Calendar/Work/local.ics"])
         self.assertEqual([str(e["SUMMARY"]) for e in work.walk("VEVENT")], ["Review"])
+
+    def test_books_are_read_as_they_are_and_nothing_is_written_beside_them(self):
+        profile = os.path.join(self.source, "thunderbird")
+        before = sorted(os.listdir(profile))
+        # Thunderbird is running: a card it added is still only in the write-ahead log.
+        db = sqlite3.connect(os.path.join(profile, "abook-1.sqlite"))
+        db.execute("PRAGMA journal_mode=WAL")
+        db.execute("PRAGMA wal_autocheckpoint=0")
+        db.execute("INSERT INTO properties VALUES ('w2', 'DisplayName', 'In The Log')")
+        db.commit()
+        try:
+            self.assertTrue(os.path.exists(os.path.join(profile, "abook-1.sqlite-wal")))
+            out = self.convert("--only", "contacts", "--dry-run")
+            self.assertIn("2  Contacts/Work  (contacts)", out)
+        finally:
+            db.close()
+        # Closed, it leaves a database in WAL mode and no log: read as it is, nothing added.
+        self.convert("--only", "contacts")
+        verify = self.run_cli("verify", os.path.join(self.work, "out.tgz"), "--source",
+                              self.source, "--only", "contacts")
+        self.assertEqual(verify.returncode, 0, verify.stdout)
+        self.assertEqual(sorted(os.listdir(profile)), before)
+
+    def test_volumes_hold_made_cards_at_their_real_size(self):
+        profile = os.path.join(self.source, "thunderbird")
+        db = sqlite3.connect(os.path.join(profile, "abook-1.sqlite"))
+        for i in range(12):  # 12 photos of 200 KB: 3 MiB of cards, made only when written
+            with open(os.path.join(profile, "Photos", f"big{i}.jpg"), "wb") as f:
+                f.write(JPEG[:4] + os.urandom(200 * 1024))
+            db.executemany("INSERT INTO properties VALUES (?, ?, ?)",
+                           [(f"big{i}", "DisplayName", f"Big {i}"), (f"big{i}", "PhotoName", f"big{i}.jpg")])
+        db.commit()
+        db.close()
+        self.convert("--only", "contacts", "--volume-size", "1M")
+        sizes = [os.path.getsize(volume) for volume in self.volumes()]
+        self.assertGreaterEqual(len(sizes), 4, sizes)
+        self.assertLessEqual(max(sizes), 1024 * 1024, sizes)
 
     def test_one_archive_carries_one_calendar_and_names_the_others(self):
         out = self.convert(status=3)
@@ -441,7 +484,7 @@ class ContactsAndCalendars(unittest.TestCase):
         self.assertEqual(verify.returncode, 0, verify.stdout)
 
     def test_only_the_kinds_asked_for(self):
-        out = self.convert("--only", "contacts", "--dry-run", status=0)
+        out = self.convert("--only", "contacts", "--dry-run")
         self.assertIn("(contacts)", out)
         self.assertNotIn("calendar items", out)
         self.assertIn("2 messages not carried", out)
@@ -452,6 +495,12 @@ class ContactsAndCalendars(unittest.TestCase):
         verify = self.run_cli("verify", *self.volumes(), "--source", self.source, "--only",
                               "mail,calendar")
         self.assertEqual(verify.returncode, 0, verify.stdout)
+
+    def test_the_reader_of_mail_chosen_leaves_contacts_and_calendars_to_theirs(self):
+        out = self.run_cli("convert", self.source, "-o", os.path.join(self.work, "x.tgz"),
+                           "--from", "mbox", "--dry-run").stdout
+        self.assertIn("4  Contacts  (contacts)", out)
+        self.assertIn("5  Calendar  (calendar items)", out)
 
     def test_verify_finds_a_lost_card_and_what_zimbra_would_refuse(self):
         self.convert("--volume-size", "2M")

@@ -42,11 +42,13 @@ TEST(Cards, AreCutFromBeginToTheEndOfTheirEndLineWhateverTheLineBreaksAndCase) {
   EXPECT_EQ(Cut(folded), (std::vector<std::string>{folded}));
 }
 
-TEST(Cards, OneThatNeverEndsIsToldApart) {
+TEST(Cards, OneThatNeverEndsIsToldApartAndCostsNoOther) {
   std::vector<std::string> unended;
   const std::string a = "BEGIN:VCARD\nFN:A\nEND:VCARD\n";
-  EXPECT_EQ(Cut(a + "BEGIN:VCARD\nFN:cut sh", &unended), (std::vector<std::string>{a}));
-  EXPECT_EQ(unended, (std::vector<std::string>{"BEGIN:VCARD\nFN:cut sh"}));
+  EXPECT_EQ(Cut("BEGIN:VCARD\nFN:open\n" + a + a + "BEGIN:VCARD\nFN:cut sh", &unended),
+            (std::vector<std::string>{a, a}));
+  EXPECT_EQ(unended,
+            (std::vector<std::string>{"BEGIN:VCARD\nFN:open\n", "BEGIN:VCARD\nFN:cut sh"}));
 }
 
 TEST(Cards, EmptyOnesAndOnesZimbraRefusesAreKnown) {
@@ -168,7 +170,7 @@ std::string BigEndian(std::int64_t value, int bytes) {
 // A TZif file (version 2: a 32-bit part, then the 64-bit one that is read) of a zone at
 // `offsets[0]` until the first of `transitions`, and at offsets[i + 1] from transitions[i] on.
 std::string Tzif(const std::vector<std::int64_t>& transitions,
-                 const std::vector<std::int32_t>& offsets) {
+                 const std::vector<std::int32_t>& offsets, const std::string& rule = "") {
   std::string out;
   for (const int width : {4, 8}) {
     out += "TZif2" + std::string(15, '\0');
@@ -181,7 +183,7 @@ std::string Tzif(const std::vector<std::int64_t>& transitions,
     for (const auto offset : offsets) out += BigEndian(offset, 4) + std::string(2, '\0');
     out += std::string("ABC", 4);
   }
-  return out + "\n\n";
+  return out + "\n" + rule + "\n";
 }
 
 // A zone database of the test's own, so that the same answers hold on any system.
@@ -190,7 +192,9 @@ class StoredTimes : public ::testing::Test {
   StoredTimes() {
     // Like Berlin in 2024: an hour ahead of UTC, two from 31 March to 27 October.
     zones_.Write("Test/Berlin", Tzif({1711846800, 1729990800}, {3600, 7200, 3600}));
-    zones_.Write("Test/Kolkata", Tzif({}, {19800}));
+    zones_.Write("Test/Kolkata", Tzif({}, {19800}, "<+0530>-5:30"));
+    // A file that lists transitions only to 1996 and keeps a rule for the seasons after.
+    zones_.Write("Test/Slim", Tzif({828234000}, {3600, 7200}, "CET-1CEST,M3.5.0,M10.5.0/3"));
     platform::SetZoneFolder(zones_.folder());
   }
   ~StoredTimes() override { platform::SetZoneFolder(kSystemZones); }
@@ -225,6 +229,11 @@ TEST_F(StoredTimes, AZoneNotKnownHereStaysInUtcAndSaysSo) {
   // A name is never a path out of the database's folder, and a file there that is no zone is
   // none.
   zones_.Write("Test/Broken", "TZif2 but nothing more");
+  // Past its last transition, only its rule for the seasons knows, which is not read.
+  EXPECT_EQ(Written(828230400, "Test/Slim"), "DTSTART;TZID=Test/Slim:19960331T010000");
+  EXPECT_EQ(Written(1704700800, "Test/Slim"), "DTSTART:20240108T080000Z [the time zone]");
+  // An all-day item's day is kept: the nearest midnight in UTC to the zone's.
+  EXPECT_EQ(Written(1720389600, "Test/Slim", true), "DTSTART;VALUE=DATE:20240708 [the time zone]");
   EXPECT_EQ(Written(0, "Test/../Test/Berlin"), "DTSTART:19700101T000000Z [the time zone]");
   EXPECT_EQ(Written(0, "Test/Broken"), "DTSTART:19700101T000000Z [the time zone]");
   platform::SetZoneFolder("");
