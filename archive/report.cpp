@@ -1,5 +1,6 @@
 // The report of a conversion: as text for the terminal, and as a file beside the archive that
 // belongs to that archive (written whole, replacing the one an earlier run left there).
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -93,11 +94,17 @@ std::string FormatReport(const ArchiveReport& report) {
   if (!report.volumes.empty()) {
     text += "Volumes (" + std::to_string(report.volumes.size()) + "), each imported on its own:\n";
     for (const auto& volume : report.volumes) {
+      // A volume of mail counts messages; one with cards or calendars counts items, each
+      // folder saying what its are.
+      const bool mail = std::all_of(volume.folders.begin(), volume.folders.end(),
+                                    [](const FolderCount& folder) { return *folder.unit == '\0'; });
       text += "  " + SafeText(volume.path) + "\n      " + std::to_string(volume.messages) +
-              " messages:";
+              (mail ? " messages:" : " items:");
       for (std::size_t i = 0; i < volume.folders.size(); ++i) {
-        text += (i == 0 ? " " : ", ") + SafeText(volume.folders[i].folder) + " (" +
-                std::to_string(volume.folders[i].messages) + ")";
+        const FolderCount& folder = volume.folders[i];
+        text += (i == 0 ? " " : ", ") + SafeText(folder.folder) + " (" +
+                std::to_string(folder.messages) + (*folder.unit == '\0' ? "" : " ") + folder.unit +
+                ")";
       }
       text += "\n";
     }

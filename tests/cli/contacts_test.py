@@ -388,6 +388,7 @@ class ContactsAndCalendars(unittest.TestCase):
         self.assertIn("4  Calendar/me@gmail.com  (calendar items)", out)
         self.assertIn("4  Contacts  (contacts)", out)
         self.assertIn("1 mailing lists not carried", out)
+        self.assertIn(" items: Calendar/me@gmail.com (4 calendar items)\n", out)
         self.assertIn("a card with nothing in it", out)
         self.assertIn("the same card as", out)
         self.assertIn("METHOD is REPLY", out)
