@@ -184,6 +184,10 @@ class Icalendar final : public Format {
           {path, "a calendar with no events or tasks: nothing to carry"});
       return;
     }
+    if (!facts.ends) {
+      inventory.warnings.push_back(
+          {path, "it ends inside a calendar (the file is cut short): Zimbra may refuse all of it"});
+    }
     if (facts.journals > 0) {
       inventory.warnings.push_back(
           {path, std::to_string(facts.journals) +

@@ -310,6 +310,7 @@ CalendarFacts ReadCalendar(std::string_view text) {
       }
     }
   });
+  facts.ends = facts.calendars > 0 && depth == 0;
   return facts;
 }
 

@@ -53,6 +53,7 @@ struct CalendarFacts {
   std::string name;  // X-WR-CALNAME, unfolded; empty when it has none
   std::string version;
   std::string method;
+  bool ends = false;  // every component it begins ends (a file cut short does not)
 };
 CalendarFacts ReadCalendar(std::string_view text);
 // Why Zimbra's import takes none of the calendar's items, or "" when it takes them: a version

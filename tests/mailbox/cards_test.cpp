@@ -126,6 +126,9 @@ TEST(Calendars, CountTheirOwnEventsAndTasksNotTheAlarmsOrZonesInThem) {
   EXPECT_EQ(facts.journals, 1U);
   EXPECT_EQ(facts.name, "Team , \xC3\xA9quipe");
   EXPECT_EQ(CalendarFault(facts), "");
+  EXPECT_TRUE(facts.ends);
+  EXPECT_FALSE(ReadCalendar(text.substr(0, text.size() - 15)).ends);  // cut inside its end
+  EXPECT_FALSE(ReadCalendar("BEGIN:VCALENDAR\nBEGIN:VEVENT\nEND:VEVENT\n").ends);
 }
 
 TEST(Calendars, ThoseZimbraPassesOverAreKnown) {
