@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -303,62 +304,153 @@ std::optional<std::int64_t> ParseMailDate(std::string_view text, std::string* un
          static_cast<std::int64_t>(parts.zoneMinutes) * 60;
 }
 
-MessageFacts ReadMessageFacts(std::string_view message) {
-  MessageFacts facts;
+namespace {
 
-  const auto handle = [&](std::string_view name, std::string_view value) {
-    if (EqualsIgnoringCase(name, "Date")) {
-      if (!facts.date) facts.date = ParseMailDate(value, &facts.unknownZone);
-    } else if (EqualsIgnoringCase(name, "Received")) {
-      // The date stands after the last ';'.
-      const auto semicolon = value.rfind(';');
-      if (semicolon == std::string_view::npos) return;
-      if (const auto when = ParseMailDate(value.substr(semicolon + 1))) {
-        if (!facts.received || *when > *facts.received) facts.received = when;
-      }
-    } else if (EqualsIgnoringCase(name, "X-Mozilla-Status")) {
-      std::string digits;
-      for (char c : value) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-      }
-      if (!digits.empty() && digits.size() <= 8 && !facts.mozillaStatus) {
-        facts.mozillaStatus = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
-      }
-    } else if (EqualsIgnoringCase(name, "Status")) {
-      if (!facts.statusRead) facts.statusRead = value.find('R') != std::string_view::npos;
-    } else if (EqualsIgnoringCase(name, "X-Gmail-Labels")) {
-      if (facts.gmailLabels.empty()) facts.gmailLabels = std::string(value);
+// A time the entry's field can hold: after 1970 and within 11 octal digits (0 would show as
+// 1 January 1970).
+bool Usable(std::optional<std::int64_t> time) {
+  constexpr std::int64_t kLatest = 077777777777;
+  return time && *time > 0 && *time <= kLatest;
+}
+
+// The lines of a header section, found by memchr rather than a byte at a time: headers are
+// half of most messages, and the header read was a tenth of a conversion's time. The next LF
+// found is kept, so that a file whose lines end in a lone CR is not searched to its end for one
+// at every line.
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : text_(text) {}
+
+  // The next line, without its end; false at the end of the text.
+  bool Next(std::string_view& line) {
+    const std::size_t size = text_.size();
+    if (pos_ >= size) return false;
+    const char* base = text_.data();
+    if (lf_ == std::string_view::npos || lf_ < pos_) {
+      const void* found = std::memchr(base + pos_, '\n', size - pos_);
+      lf_ = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - base)
+                             : size;
     }
-  };
+    std::size_t end = lf_;
+    std::size_t next = lf_ + 1;
+    // A CR before the LF ends the line: with the LF when it stands just before it, alone (old
+    // Mac mail) otherwise.
+    if (const void* cr = std::memchr(base + pos_, '\r', lf_ - pos_); cr != nullptr) {
+      end = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
+      next = end + 1 < size && base[end + 1] == '\n' ? end + 2 : end + 1;
+    }
+    line = text_.substr(pos_, end - pos_);
+    pos_ = std::min(next, size);
+    return true;
+  }
 
-  // Header lines up to the first empty line; a line that starts with white space continues
-  // the one before it.
-  std::string name;
+ private:
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::size_t lf_ = std::string_view::npos;  // the LF found last; the size when none is left
+};
+
+enum class Field : std::uint8_t { kOther, kDate, kReceived, kMozillaStatus, kStatus, kGmailLabels };
+
+Field FieldOf(std::string_view name) {
+  // Told apart by length first: most names are none of these and cost one comparison.
+  switch (name.size()) {
+    case 4:
+      return EqualsIgnoringCase(name, "Date") ? Field::kDate : Field::kOther;
+    case 6:
+      return EqualsIgnoringCase(name, "Status") ? Field::kStatus : Field::kOther;
+    case 8:
+      return EqualsIgnoringCase(name, "Received") ? Field::kReceived : Field::kOther;
+    case 14:
+      return EqualsIgnoringCase(name, "X-Gmail-Labels") ? Field::kGmailLabels : Field::kOther;
+    case 16:
+      return EqualsIgnoringCase(name, "X-Mozilla-Status") ? Field::kMozillaStatus : Field::kOther;
+    default:
+      return Field::kOther;
+  }
+}
+
+// Calls visit(field, value) for every header line whose field `wanted` takes, the value
+// unfolded (a line that starts with white space continues the one before it, joined by a
+// space), up to the first empty line. Values of other fields are passed over, not copied.
+template <typename Wanted, typename Visit>
+void ForEachField(std::string_view message, Wanted wanted, Visit visit) {
+  Lines lines(message);
+  std::string_view line;
   std::string value;
+  Field field = Field::kOther;
   bool inHeader = false;
-  std::size_t pos = 0;
-  while (pos < message.size()) {
-    auto end = message.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = message.size();
-    std::string_view line = message.substr(pos, end - pos);
-    pos = end + 1;
-    if (end + 1 < message.size() && message[end] == '\r' && message[end + 1] == '\n') ++pos;
+  while (lines.Next(line)) {
     if (line.empty()) break;
     if ((line[0] == ' ' || line[0] == '\t') && inHeader) {
-      value += ' ';
-      value += line;
+      if (field != Field::kOther) {
+        value += ' ';
+        value += line;
+      }
       continue;
     }
-    if (inHeader) handle(name, value);
+    if (field != Field::kOther) visit(field, std::string_view(value));
+    field = Field::kOther;
     const auto colon = line.find(':');
     inHeader = colon != std::string_view::npos && colon > 0;
-    if (inHeader) {
-      name.assign(line.substr(0, colon));
-      while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-      value.assign(line.substr(colon + 1));
-    }
+    if (!inHeader) continue;
+    std::string_view name = line.substr(0, colon);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    field = FieldOf(name);
+    if (field != Field::kOther && !wanted(field)) field = Field::kOther;
+    if (field != Field::kOther) value.assign(line.substr(colon + 1));
   }
-  if (inHeader) handle(name, value);
+  if (field != Field::kOther) visit(field, std::string_view(value));
+}
+
+}  // namespace
+
+MessageFacts ReadMessageFacts(std::string_view message) {
+  MessageFacts facts;
+  ForEachField(
+      message, [](Field field) { return field != Field::kReceived; },
+      [&](Field field, std::string_view value) {
+        switch (field) {
+          case Field::kDate:
+            if (!facts.date) facts.date = ParseMailDate(value, &facts.unknownZone);
+            break;
+          case Field::kMozillaStatus:
+            if (!facts.mozillaStatus) {
+              std::uint32_t status = 0;
+              std::size_t digits = 0;
+              for (const char c : value) {
+                if (std::isxdigit(static_cast<unsigned char>(c)) == 0) continue;
+                const int digit = IsDigit(c) ? c - '0' : Lower(c) - 'a' + 10;
+                status = (status << 4) | static_cast<std::uint32_t>(digit);
+                ++digits;
+              }
+              if (digits > 0 && digits <= 8) facts.mozillaStatus = status;
+            }
+            break;
+          case Field::kStatus:
+            if (!facts.statusRead) facts.statusRead = value.find('R') != std::string_view::npos;
+            break;
+          case Field::kGmailLabels:
+            if (facts.gmailLabels.empty()) facts.gmailLabels = std::string(value);
+            break;
+          default:
+            break;
+        }
+      });
+  // Received dates are read only where they are needed, for a message whose Date gives no
+  // time: most messages carry several, each a date to parse.
+  if (!Usable(facts.date)) {
+    ForEachField(
+        message, [](Field field) { return field == Field::kReceived; },
+        [&](Field /*field*/, std::string_view value) {
+          // The date stands after the last ';'.
+          const auto semicolon = value.rfind(';');
+          if (semicolon == std::string_view::npos) return;
+          if (const auto when = ParseMailDate(value.substr(semicolon + 1))) {
+            if (!facts.received || *when > *facts.received) facts.received = when;
+          }
+        });
+  }
 
   if (facts.mozillaStatus)
     facts.unread = (*facts.mozillaStatus & kMozillaRead) == 0;
@@ -368,12 +460,9 @@ MessageFacts ReadMessageFacts(std::string_view message) {
 }
 
 std::optional<std::int64_t> ArchiveTime(const MessageFacts& facts, std::int64_t fallback) {
-  // The tar entry's time field holds 11 octal digits; 0 would show as 1 January 1970.
-  constexpr std::int64_t kLatest = 077777777777;
-  const auto usable = [](std::optional<std::int64_t> t) { return t && *t > 0 && *t <= kLatest; };
-  if (usable(facts.date)) return facts.date;
-  if (usable(facts.received)) return facts.received;
-  if (usable(fallback)) return fallback;
+  if (Usable(facts.date)) return facts.date;
+  if (Usable(facts.received)) return facts.received;
+  if (Usable(fallback)) return fallback;
   return std::nullopt;
 }
 

@@ -15,9 +15,11 @@
 namespace crateline::mailbox {
 
 struct MessageFacts {
-  std::optional<std::int64_t> date;      // the Date: header, seconds since 1970 UTC
-  std::optional<std::int64_t> received;  // the newest date among the Received: headers
-  std::string unknownZone;               // a zone name in Date: that no table knows; read as -0000
+  std::optional<std::int64_t> date;  // the Date: header, seconds since 1970 UTC
+  // The newest date among the Received: headers, read only when Date gives no time an entry
+  // can carry (ArchiveTime's only use of it).
+  std::optional<std::int64_t> received;
+  std::string unknownZone;  // a zone name in Date: that no table knows; read as -0000
   // What mail programs record about the message in its own headers.
   std::optional<std::uint32_t> mozillaStatus;  // X-Mozilla-Status: Thunderbird's flags
   // Status: (mbox programs), R meaning read. X-Status: says nothing of it (it keeps answered,

@@ -225,6 +225,19 @@ std::string Walk::Head(const std::string& path) {
   return head;
 }
 
+// The readers in the order they bid on a file: the readers of single files first, the .eml one
+// before all, so that a name it is sure of needs no look inside and a tree of .eml files is
+// listed without a file opened (every other reader looks at the content).
+const std::vector<const Format*>& Walk::FileBidders() {
+  static const std::vector<const Format*> order = [] {
+    std::vector<const Format*> readers(Formats().rbegin(), Formats().rend());
+    std::stable_partition(readers.begin(), readers.end(),
+                          [](const Format* reader) { return reader == &EmlFormat(); });
+    return readers;
+  }();
+  return order;
+}
+
 void Walk::File(const Entry& file, const std::vector<std::string>& names, Owner owner) {
   const std::string path = file.Path();
   Tick(path);
@@ -245,11 +258,7 @@ void Walk::File(const Entry& file, const std::vector<std::string>& names, Owner 
   const bool macZip = current_ != nullptr && current_->underMacZip;
   const Format* best = nullptr;
   int highest = 0;
-  // The readers of single files first: a name they are sure of (an .eml file) then needs no
-  // look inside, and a tree of them is listed without a file opened.
-  const auto& formats = Formats();
-  for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
-    const Format* reader = *it;
+  for (const Format* reader : FileBidders()) {
     if (macZip || !Allowed(*reader)) continue;
     const int bid = reader->BidFile(file, lookAt);
     if (bid > highest) {

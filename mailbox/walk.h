@@ -91,6 +91,7 @@ class Walk {
   void VisitFolder(const Visit& visit);
   bool List(const Visit& visit, Listing& entries);
   const Format* BestFolderBid(const std::string& path, const Listing& entries) const;
+  static const std::vector<const Format*>& FileBidders();
   void TopFile(const std::string& path);
   void Unclaimed(const Entry& file, const Visit& where);
   bool Allowed(const Format& reader) const;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "mailbox/mailbox.h"
+#include "platform/file_io.h"
 #include "platform/platform.h"
 #include "platform/system_calls.h"
 #include "support/temp_dir.h"
@@ -57,6 +58,26 @@ TEST_F(EmlTreeTest, MacOSLeftoversAreNotMailAndEveryOtherMessageIsTaken) {
   EXPECT_NE(inventory.leftOut[0].why.find("__MACOSX"), std::string::npos);
   ASSERT_EQ(inventory.notes.size(), 1u);  // the earlier archive and report, not listed
   EXPECT_NE(inventory.notes[0].find("2 archive(s) and report(s)"), std::string::npos);
+}
+
+// Every reader bids on every file; an .eml name settles the bid before anyone looks inside,
+// so a tree of a hundred thousand messages is listed without one of them opened.
+TEST_F(EmlTreeTest, EmlFilesAreListedWithoutBeingOpened) {
+  dir_.Write("Inbox/a.eml", "Subject: a\r\n\r\na\r\n");
+  dir_.Write("Inbox/B.EML", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nEND:VCARD\r\n");
+  dir_.Write("Inbox/1", "From: x@example.org\r\nSubject: MH\r\n\r\nx\r\n");
+  dir_.Write("Inbox/c.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:C\r\nEND:VCARD\r\n");
+  std::vector<std::string> opened;
+  platform::InputFile::SetOpenCheck([&](const std::string& path) {
+    opened.push_back(fs::path(path).filename().string());
+    return 0;
+  });
+  const Inventory inventory = ReadSource(dir_.folder(), {}, "");
+  platform::InputFile::SetOpenCheck({});
+  EXPECT_EQ(MessageNames(inventory), (std::set<std::string>{"1", "B.EML", "a.eml", "c.vcf"}));
+  std::sort(opened.begin(), opened.end());
+  opened.erase(std::unique(opened.begin(), opened.end()), opened.end());
+  EXPECT_EQ(opened, (std::vector<std::string>{"1", "c.vcf"}));
 }
 
 TEST_F(EmlTreeTest, FoldersThatCannotBeReadAreNamedAsPlacesNotRead) {

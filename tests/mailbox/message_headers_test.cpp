@@ -69,10 +69,25 @@ TEST(ReadMessageFacts, DateAndNewestReceivedFromTheHeaderOnly) {
       "\r\n"
       "Date: Wed, 4 Mar 2020 09:15:00 +0100\r\n");
   ASSERT_TRUE(facts.date.has_value());
-  EXPECT_EQ(*facts.date, 1583223300);  // folded, and the body's "Date:" is not a header
-  ASSERT_TRUE(facts.received.has_value());
-  EXPECT_EQ(*facts.received, 1583223600);
-  EXPECT_FALSE(facts.unread);  // no flag says otherwise
+  EXPECT_EQ(*facts.date, 1583223300);        // folded, and the body's "Date:" is not a header
+  EXPECT_FALSE(facts.received.has_value());  // not needed: the Date is read
+  EXPECT_FALSE(facts.unread);                // no flag says otherwise
+
+  // Without a usable Date the newest Received date is read, folded or not, and whatever the
+  // order; lines may end in CR LF, LF or a lone CR.
+  for (const char* end : {"\r\n", "\n", "\r"}) {
+    std::string text =
+        "Received: from a.example by b.example; Tue, 3 Mar 2020 09:16:00 +0100@"
+        "Received: from c.example@\tby d.example with ESMTP id 42;@\tTue, 3 Mar 2020 09:20:00 "
+        "+0100@"
+        "Received: from e.example; Tue, 3 Mar 2020 09:18:00 +0100@"
+        "Date: 1 Jan 1960 00:00:00 +0000@@Received: x; Tue, 3 Mar 2021 09:20:00 +0100@";
+    for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, end);
+    facts = ReadMessageFacts(text);
+    ASSERT_TRUE(facts.received.has_value()) << end;
+    EXPECT_EQ(*facts.received, 1583223600) << end;
+    EXPECT_EQ(ArchiveTime(facts, 7), 1583223600) << end;
+  }
 
   facts = ReadMessageFacts("From: a@example.org\nSubject: no date\n\nbody\n");
   EXPECT_FALSE(facts.date.has_value());
