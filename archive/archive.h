@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -47,9 +48,12 @@ class ArchiveProgress {
 using ReportLine = mailbox::Item;
 
 struct PlannedMessage {
+  static constexpr std::uint32_t kFileName = 0xFFFFFFFF;
   std::uint32_t message = 0;  // Plan::inventory.messages
   std::uint32_t folder = 0;   // Plan::folders
-  std::string name;           // the entry's file name, unique in its folder
+  // The entry's file name, unique in its folder (Plan::NameOf): Plan::names[name], or the
+  // source file's own name (kFileName) where Zimbra takes that as it is, as it takes most.
+  std::uint32_t name = kFileName;
 };
 
 // What an archive of a store will hold: the store's inventory, the Zimbra folder path of each
@@ -62,6 +66,10 @@ struct Plan {
   std::vector<ReportLine> leftOut;             // the inventory's, and what Zimbra cannot take
   std::vector<ReportLine> repaired;            // folders repaired or merged, names escaped
 
+  // Entry names that are not their file's own; a deque, so that views of them hold as it grows.
+  std::deque<std::string> names;
+
+  std::string_view NameOf(const PlannedMessage& message) const;
   std::string EntryName(const PlannedMessage& message) const;
   const mailbox::Message& Source(const PlannedMessage& message) const {
     return inventory.messages[message.message];

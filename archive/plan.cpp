@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -89,21 +90,52 @@ std::string CalendarFileName(const std::string& name) {
   return (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".ics";
 }
 
-std::string UniqueName(const std::string& name, const std::string& folder,
-                       std::unordered_set<std::string>& taken) {
+// A name for an entry whose name its folder holds already: "stem (2).eml", "stem (3).eml"...,
+// the first that `taken` (the folder's names) does not hold.
+std::string UniqueName(const std::string& name, const std::unordered_set<std::string_view>& taken) {
   const auto dot = name.rfind('.');
   const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
   const std::string suffix = dot == std::string::npos ? "" : name.substr(dot);
   for (std::uint64_t n = 2;; ++n) {
     std::string candidate = stem + " (" + std::to_string(n) + ")" + suffix;
-    if (taken.insert(folder + "/" + candidate).second) return candidate;
+    if (!taken.contains(candidate)) return candidate;
   }
+}
+
+// Makes entry names unique in each folder. The messages are in archive order, so a folder's
+// stand together and only its names are held at a time, as views of the plan's own: a set of
+// every "folder/name" of a quarter of a million messages was a third of the memory a plan took
+// at its peak. A folder met again further on (under another kind) takes its earlier names back.
+bool MakeNamesUnique(Plan& plan) {
+  auto& messages = plan.messages;
+  std::unordered_set<std::string_view> taken;
+  std::vector<bool> met(plan.folders.size(), false);
+  bool renamed = false;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    PlannedMessage& message = messages[i];
+    if (i == 0 || message.folder != messages[i - 1].folder) {
+      taken.clear();
+      if (met[message.folder]) {
+        for (std::size_t k = 0; k < i; ++k) {
+          if (messages[k].folder == message.folder) taken.insert(plan.NameOf(messages[k]));
+        }
+      }
+      met[message.folder] = true;
+    }
+    if (!taken.insert(plan.NameOf(message)).second) {
+      plan.names.push_back(UniqueName(std::string(plan.NameOf(message)), taken));
+      message.name = static_cast<std::uint32_t>(plan.names.size() - 1);
+      taken.insert(plan.names.back());
+      renamed = true;
+    }
+  }
+  return renamed;
 }
 
 // A message file's entry name: the suffix ".eml" in lower case, added where the store's names
 // have another (".emlx", a Maildir file's flags after ":2,").
-std::string EntryFileName(const std::string& storeName, bool& escaped) {
-  std::string name = MessageFileName(EntryText(storeName, escaped));
+std::string EntryFileName(std::string_view storeName, bool& escaped) {
+  std::string name = MessageFileName(EntryText(std::string(storeName), escaped));
   for (const char* info : {":2,", "!2,", ";2,"}) {
     const auto at = name.rfind(info);
     if (at != std::string::npos && at > 0) name.resize(at);
@@ -185,12 +217,14 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     PlannedMessage planned;
     planned.message = static_cast<std::uint32_t>(i);
     planned.folder = folderOf[m.folder];
+    const std::string_view fileName = inv.FileName(m.file);
+    std::string name;
     if (m.kind == mailbox::ItemKind::kCalendar) {
       bool escaped = false;
-      planned.name = CalendarFileName(EntryText(inv.files[m.file].name, escaped));
+      name = CalendarFileName(EntryText(std::string(fileName), escaped));
     } else if (m.ownFile) {
       bool escaped = false;
-      planned.name = EntryFileName(inv.files[m.file].name, escaped);
+      name = EntryFileName(fileName, escaped);
       if (escaped) {
         plan.repaired.push_back(
             {inv.LabelOf(m), "the name is not valid UTF-8; its stray bytes were written as %XX"});
@@ -198,7 +232,11 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     } else {
       std::string number = std::to_string(++sequence[planned.folder]);
       if (number.size() < 6) number.insert(0, 6 - number.size(), '0');
-      planned.name = number + (m.kind == mailbox::ItemKind::kContact ? ".vcf" : ".eml");
+      name = number + (m.kind == mailbox::ItemKind::kContact ? ".vcf" : ".eml");
+    }
+    if (name != fileName) {
+      plan.names.push_back(std::move(name));
+      planned.name = static_cast<std::uint32_t>(plan.names.size() - 1);
     }
     plan.messages.push_back(std::move(planned));
   }
@@ -213,26 +251,26 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
     const std::string& fa = plan.folders[a.folder];
     const std::string& fb = plan.folders[b.folder];
     if (fa != fb) return fa < fb;
-    if (a.name != b.name) return a.name < b.name;
+    const std::string_view na = plan.NameOf(a);
+    const std::string_view nb = plan.NameOf(b);
+    if (na != nb) return na < nb;
     return a.message < b.message;
   };
   std::sort(plan.messages.begin(), plan.messages.end(), order);
-  std::unordered_set<std::string> taken;
-  bool renamed = false;
-  for (auto& message : plan.messages) {
-    const std::string& folder = plan.folders[message.folder];
-    if (!taken.insert(folder + "/" + message.name).second) {
-      message.name = UniqueName(message.name, folder, taken);
-      renamed = true;
-    }
-  }
-  if (renamed) std::sort(plan.messages.begin(), plan.messages.end(), order);
+  if (MakeNamesUnique(plan)) std::sort(plan.messages.begin(), plan.messages.end(), order);
   return plan;
 }
 
+std::string_view Plan::NameOf(const PlannedMessage& message) const {
+  return message.name == PlannedMessage::kFileName ? inventory.FileName(Source(message).file)
+                                                   : std::string_view(names[message.name]);
+}
+
 std::string Plan::EntryName(const PlannedMessage& message) const {
-  const std::string& folder = folders[message.folder];
-  return folder.empty() ? message.name : folder + "/" + message.name;
+  std::string entry = folders[message.folder];
+  if (!entry.empty()) entry += '/';
+  entry += NameOf(message);
+  return entry;
 }
 
 std::uint64_t Plan::TotalBytes() const {

@@ -11,8 +11,9 @@
 namespace crateline::mailbox {
 
 std::string Inventory::PathOf(const Message& message) const {
-  const SourceFile& file = files[message.file];
-  return dirs[file.dir] + file.name;
+  std::string path = dirs[files[message.file].dir];
+  path += FileName(message.file);
+  return path;
 }
 
 std::string Inventory::LabelOf(const Message& message) const {
@@ -40,7 +41,9 @@ std::uint32_t Inventory::Folder(const std::vector<std::string>& names, const std
 
 std::uint32_t Inventory::AddFile(const std::string& dir, const std::string& name) {
   if (dirs.empty() || dirs.back() != dir) dirs.push_back(dir);
-  files.push_back({static_cast<std::uint32_t>(dirs.size() - 1), name});
+  files.push_back({fileNames.size(), static_cast<std::uint32_t>(name.size()),
+                   static_cast<std::uint32_t>(dirs.size() - 1)});
+  fileNames += name;
   return static_cast<std::uint32_t>(files.size() - 1);
 }
 

@@ -59,9 +59,12 @@ struct Message {
   ItemKind kind = ItemKind::kMail;
 };
 
+// A file that holds messages. Its name is kept in the inventory's one block of names (a
+// string apiece cost more than the name itself for most message files).
 struct SourceFile {
-  std::uint32_t dir = 0;  // Inventory::dirs
-  std::string name;       // as the system spells it (on POSIX, any bytes)
+  std::uint64_t nameAt = 0;    // in Inventory::fileNames
+  std::uint32_t nameSize = 0;  // as the system spells it (on POSIX, any bytes)
+  std::uint32_t dir = 0;       // Inventory::dirs
 };
 
 // A line of the report: what (a path, or PATH:OFFSET for a message inside a file) and why.
@@ -78,6 +81,7 @@ struct Inventory {
   std::string format;             // the formats that read it, e.g. "eml, mbox"
   std::vector<std::string> dirs;  // folders on disk, each ending in the separator
   std::vector<SourceFile> files;  // the files that hold messages
+  std::string fileNames;          // their names, one after another
   std::vector<std::vector<std::string>> folders;  // mail folders, as names below the top
   std::vector<std::string> folderPlaces;          // where each mail folder is on disk, for reports
   std::vector<ItemKind> folderKinds;              // what each folder holds
@@ -99,6 +103,9 @@ struct Inventory {
   // Adds the file `name` of the folder on disk `dir` (a path ending in the separator) and
   // returns its index; a store adds a folder's files one after the other.
   std::uint32_t AddFile(const std::string& dir, const std::string& name);
+  std::string_view FileName(std::uint32_t file) const {
+    return std::string_view(fileNames).substr(files[file].nameAt, files[file].nameSize);
+  }
 
  private:
   std::map<std::pair<ItemKind, std::vector<std::string>>, std::uint32_t> folderIndex_;

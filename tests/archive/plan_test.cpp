@@ -18,8 +18,7 @@ mailbox::Inventory InventoryOf(const std::vector<Stored>& messages) {
   inventory.dirs.push_back("/mail/");
   for (const auto& stored : messages) {
     mailbox::Message m;
-    m.file = static_cast<std::uint32_t>(inventory.files.size());
-    inventory.files.push_back({0, stored.file});
+    m.file = inventory.AddFile("/mail/", stored.file);
     std::string place = "/mail";
     for (const auto& name : stored.folder) place += "/" + name;
     m.folder = inventory.Folder(stored.folder, place);

@@ -27,9 +27,10 @@ Plan PlanOf(const std::vector<std::vector<std::uint64_t>>& folders) {
       mailbox::Message message;
       message.length = size;
       plan.inventory.messages.push_back(message);
+      plan.names.push_back("m" + std::to_string(plan.messages.size()) + ".eml");
       plan.messages.push_back({static_cast<std::uint32_t>(plan.inventory.messages.size() - 1),
                                static_cast<std::uint32_t>(f),
-                               "m" + std::to_string(plan.messages.size()) + ".eml"});
+                               static_cast<std::uint32_t>(plan.names.size() - 1)});
     }
   }
   return plan;

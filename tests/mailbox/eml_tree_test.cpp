@@ -24,7 +24,7 @@ std::set<std::string> Names(const std::vector<Item>& items) {
 
 std::set<std::string> MessageNames(const Inventory& inventory) {
   std::set<std::string> names;
-  for (const auto& m : inventory.messages) names.insert(inventory.files[m.file].name);
+  for (const auto& m : inventory.messages) names.insert(std::string(inventory.FileName(m.file)));
   return names;
 }
 

@@ -261,7 +261,7 @@ TEST_F(StoresTest, AMixedBackupFolderIsReadWhole) {
             places.end());
   for (const auto& place : places) EXPECT_TRUE(std::filesystem::exists(place)) << place;
   for (const auto& m : inventory.messages) {
-    if (inventory.files[m.file].name == "1700000000.eml") {
+    if (inventory.FileName(m.file) == "1700000000.eml") {
       EXPECT_EQ(m.offset, 32u);  // without Thunderbird's old "From " line
     }
   }
