@@ -242,8 +242,15 @@ std::string ZimbraFolderShown(const std::string& path) {
 
 std::string EntryText(const std::string& raw, bool& changed) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string valid;
   changed = false;
+  // Most names are ASCII, which is valid UTF-8 and its own NFC: nothing to repair or compose.
+  if (std::all_of(raw.begin(), raw.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte != 0 && byte < 0x80;
+      })) {
+    return raw;
+  }
+  std::string valid;
   for (std::size_t i = 0; i < raw.size();) {
     const std::size_t length = Utf8Length(raw, i);
     if (length == 0 || (length == 1 && raw[i] == '\0')) {

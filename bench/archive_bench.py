@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Times `crateline-cli convert` at every level against `tar czf` and `tar | pigz -p2`, side by
-side, on a mailbox of about 1 GiB (bench/gen_mailbox.py), and the same messages as one mbox.
+side, on a generated mailbox (bench/gen_mailbox.py: --shape large, about 1 GiB of 43 KB
+messages, many with attachments; or --shape real, 60,000 messages of mostly 2-10 KB, as real
+mail is), and the same messages as one mbox.
 
 Every timed run is preceded by `sync`, so that writeback of the run before does not land on
 it; each row is the median wall time of --runs runs, the rows interleaved run by run so that a
@@ -73,7 +75,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--cli", default=os.path.join(HERE, "..", "build", "cli", "crateline-cli"))
     parser.add_argument("--mailbox", help="an existing mailbox (default: generate one)")
-    parser.add_argument("--messages", type=int, default=25000)
+    parser.add_argument("--shape", choices=("large", "real"), default="large")
+    parser.add_argument("--messages", type=int, help="default: as gen_mailbox.py makes the shape")
+    parser.add_argument("--compare", help="another build's crateline-cli, timed beside this one "
+                        "(rows \"default, other\" and the like)")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--rows", help="only these rows, comma-separated (default: all)")
     args = parser.parse_args()
@@ -85,8 +90,9 @@ def main():
         mailbox = args.mailbox
         if mailbox is None:
             mailbox = os.path.join(scratch, "mailbox")
+            more = ["--messages", str(args.messages)] if args.messages else []
             subprocess.run([sys.executable, os.path.join(HERE, "gen_mailbox.py"), mailbox,
-                            "--messages", str(args.messages)], check=True)
+                            "--shape", args.shape, *more], check=True)
         mbox = os.path.join(scratch, "all.mbox")
         write_mbox(mailbox, mbox)
         out = lambda name: os.path.join(scratch, name + ".tgz")
@@ -109,9 +115,16 @@ def main():
             "default 2 threads": (cli("default 2 threads", "--threads", "2"), False, None),
             "default 4 threads": (cli("default 4 threads", "--threads", "4"), False, None),
         }
+        if args.compare:
+            other = lambda name, *more: [args.compare, "convert", mailbox, "-o", out(name),
+                                         "--force", "--stats", *more]
+            rows["fast, other"] = (other("fast, other", "--level", "fast"), False, None)
+            rows["default, other"] = (other("default, other"), False, None)
+            rows["best, other"] = (other("best, other", "--level", "best"), False, None)
         if args.rows:
             wanted = args.rows.split(",")
-            rows = {k: v for k, v in rows.items() if k in wanted or k in ("tar czf", "default")}
+            rows = {k: v for k, v in rows.items()
+                    if k in wanted or k in ("tar czf", "default") or k.endswith(", other")}
         # Warm the cache. GNU tar reads nothing when its archive is /dev/null: hence the cat.
         warm = f"tar -cf - -C '{mailbox}' . | cat > /dev/null"
         subprocess.run(f"{warm}; cat '{mbox}' > /dev/null", shell=True, check=True)
@@ -120,7 +133,8 @@ def main():
         cpu = {k: [] for k in rows}
         # What is not the compressor: listing, reading, headers, the line check, the CRC, the
         # copies and the writes.
-        outside = {k: [] for k in ("default", "best") if k in rows}
+        outside = {k: [] for k in ("default", "best", "default, other", "best, other")
+                   if k in rows}
         for _ in range(args.runs):
             for name, (command, shell, before) in rows.items():
                 elapsed, peak, processor, share = timed(command, shell, before)
@@ -135,7 +149,8 @@ def main():
         size = {k: os.path.getsize(out(k)) for k in rows if os.path.exists(out(k))}
         raw = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(mailbox) for f in fs)
 
-        print(f"mailbox: {raw / 2**20:.0f} MiB in {args.messages} messages; {os.cpu_count()} cores; "
+        count = sum(len(fs) for _, _, fs in os.walk(mailbox))
+        print(f"mailbox: {raw / 2**20:.0f} MiB in {count} messages; {os.cpu_count()} cores; "
               f"median of {args.runs}, sync before each run")
         print(f"{'run':18s} {'wall':>8s} {'vs tar czf':>11s} {'vs pigz':>8s} {'size':>6s} {'peak':>9s} "
               f"{'cpu':>7s}")

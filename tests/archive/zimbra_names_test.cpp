@@ -53,6 +53,13 @@ TEST(EntryText, AnEncodedSurrogateIsEscapedButDecomposedTextIsNot) {
   // Decomposed "ä" (a + combining diaeresis), as some systems store names, becomes one character.
   EXPECT_EQ(EntryText("a\xcc\x88.eml", changed), "\xc3\xa4.eml");
   EXPECT_FALSE(changed);
+  // Plain ASCII stays as it is; a NUL, or a stray byte just past ASCII, does not.
+  EXPECT_EQ(EntryText("100% sure.eml", changed), "100% sure.eml");
+  EXPECT_FALSE(changed);
+  EXPECT_EQ(EntryText(std::string("a\0b", 3), changed), "a%00b");
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(EntryText("x\x80", changed), "x%80");
+  EXPECT_TRUE(changed);
 }
 
 }  // namespace
