@@ -138,11 +138,17 @@ class ArchiveWriter::Writer {
       ahead_.pop_front();
     }
     ReadAhead(index + 1);
-    if (!file) {
-      file = std::make_unique<platform::InputFile>(
-          plan_.inventory.PathOf(plan_.Source(plan_.messages[index])));
-    }
+    if (!file) file = OpenSource(plan_.Source(plan_.messages[index]));
     return file;
+  }
+
+  // A whole file is opened as the walk listed it a moment ago, its size and time not asked
+  // again until it has been read (ReadHead); a byte range of a file is opened as it is now.
+  std::unique_ptr<platform::InputFile> OpenSource(const mailbox::Message& message) const {
+    std::string path = plan_.inventory.PathOf(message);
+    if (!message.wholeFile) return std::make_unique<platform::InputFile>(path);
+    return std::make_unique<platform::InputFile>(
+        path, platform::FileStatus{message.length, message.fallbackTime, true});
   }
 
   // Opens the files of the messages from `from` on and asks the system for their bytes, so that
@@ -159,7 +165,7 @@ class ArchiveWriter::Writer {
       }
       Ahead next{nextAhead_++, nullptr, std::min(message.length, kAheadBytes), false};
       try {
-        next.file = std::make_unique<platform::InputFile>(plan_.inventory.PathOf(message));
+        next.file = OpenSource(message);
         if (aheadPolicy_.Hinting()) {
           const std::uint64_t offset = message.wholeFile ? 0 : message.offset;
           bool hint = true;
@@ -195,12 +201,22 @@ class ArchiveWriter::Writer {
     } else {
       try {
         in = Open(index, hinted);
-        // As it was when opened (ahead, a moment ago): a change since then, before or during
-        // the read, shows in the status taken after it.
+        // As it was when listed, or opened (a moment ago): a change since then, before or
+        // during the read, shows in the status taken after it.
         before = in->OpenedStatus();
         if (!message.wholeFile) in->Seek(message.offset);
         const std::uint64_t expected = message.wholeFile ? before.size : message.length;
-        head = ReadHead(*in, expected, !message.wholeFile, whole, hinted, unchanged);
+        head = ReadHead(*in, expected, !message.wholeFile, whole, hinted, before, unchanged);
+        if (message.wholeFile && !unchanged) {
+          const platform::FileStatus now = in->Status();
+          if (!now.regular || now.size != before.size || now.modified != before.modified) {
+            // Not as listed: changed since, maybe while it was read. Read again from the
+            // start, as it is now; only a change during this read is one to report.
+            before = now;
+            in->Seek(0);
+            head = ReadHead(*in, before.size, false, whole, true, before, unchanged);
+          }
+        }
       } catch (const platform::FileError& error) {
         CannotOpen(error);
         return;
@@ -294,12 +310,13 @@ class ArchiveWriter::Writer {
   // file); a byte range is read no further than its length. That first read also tells the
   // read-ahead whether the file was in the cache.
   //
-  // A whole file read to the size it had when opened is asked its status before another read:
-  // when that is still what it was (`unchanged`), those bytes are all of it, as they were
-  // before the read began, and the read that would only find the end is spared (one call in
-  // six for a small message).
+  // A whole file read to the size it had `before` (when listed, or opened) is asked its status
+  // before another read: when that is still what it was (`unchanged`), those bytes are all of
+  // it, as they were before the read began, and the read that would only find the end is
+  // spared (one call in six for a small message).
   std::string_view ReadHead(platform::InputFile& in, std::uint64_t expected, bool range,
-                            bool& whole, bool hinted, bool& unchanged) {
+                            bool& whole, bool hinted, const platform::FileStatus& before,
+                            bool& unchanged) {
     const std::uint64_t limit =
         range ? std::min<std::uint64_t>(expected, kWholeMessageLimit) : kWholeMessageLimit;
     std::size_t want =
@@ -313,8 +330,8 @@ class ArchiveWriter::Writer {
       if (!range && !asked && have == expected && have > 0) {
         asked = true;
         const platform::FileStatus now = in.Status();
-        const platform::FileStatus& opened = in.OpenedStatus();
-        if (now.size == opened.size && now.modified == opened.modified && now.size == have) {
+        if (now.regular && now.size == before.size && now.modified == before.modified &&
+            now.size == have) {
           whole = unchanged = true;
           break;
         }

@@ -46,9 +46,17 @@ class InputFile {
   // default; a test sets it and clears it with {}.
   using OpenCheck = std::function<int(const std::string& path)>;
   static void SetOpenCheck(OpenCheck check);
+  // The same for reads: called before every read of `path`, so that a test can change the file
+  // while it is being read.
+  using ReadCheck = std::function<void(const std::string& path)>;
+  static void SetReadCheck(ReadCheck check);
 
   // Opens for reading without following a final link; throws FileError.
   explicit InputFile(const std::string& path);
+  // Opens a regular file whose status the caller took a moment ago (listing its folder), and
+  // takes that for the status it has when opened, without asking again: a change since shows
+  // in a later Status() all the same.
+  InputFile(const std::string& path, const FileStatus& listed);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;

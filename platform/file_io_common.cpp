@@ -39,16 +39,29 @@ InputFile::OpenCheck& InstalledOpenCheck() {
   static InputFile::OpenCheck check;
   return check;
 }
+InputFile::ReadCheck& InstalledReadCheck() {
+  static InputFile::ReadCheck check;
+  return check;
+}
 }  // namespace
 
 void InputFile::SetOpenCheck(OpenCheck check) {
   InstalledOpenCheck() = std::move(check);
 }
 
+void InputFile::SetReadCheck(ReadCheck check) {
+  InstalledReadCheck() = std::move(check);
+}
+
 // Asked by each system's InputFile before it opens: a test's injected failure.
 int InjectedOpenError(const std::string& path) {
   const auto& check = InstalledOpenCheck();
   return check ? check(path) : 0;
+}
+
+// Called by each system's InputFile before it reads: a test's change to the file.
+void BeforeRead(const std::string& path) {
+  if (const auto& check = InstalledReadCheck()) check(path);
 }
 
 void RegisterPendingOutput(const std::string& path) {

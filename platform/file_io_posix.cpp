@@ -296,25 +296,21 @@ FileLock::~FileLock() {
   close(static_cast<int>(handle_));  // and with it the lock
 }
 
-InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+InputFile::InputFile(const std::string& path, const FileStatus& listed)
+    : path_(path), handle_(-1), opened_(listed) {
   if (const int injected = InjectedOpenError(path)) throw FileError(path, "open", injected);
   // O_NONBLOCK keeps a FIFO from blocking the open; it changes nothing for the regular files
   // that are the only ones read.
   const int fd = OpenLongPath(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw FileError(path, "open", errno);
   handle_ = fd;
+}
+
+// Once the constructor it delegates to has run, a throw here closes the file in the destructor.
+InputFile::InputFile(const std::string& path) : InputFile(path, FileStatus{}) {
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    const int error = errno;
-    close(fd);
-    handle_ = -1;
-    throw FileError(path, "read", error);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    close(fd);
-    handle_ = -1;
-    throw FileError(path, "read", "it is not a regular file");
-  }
+  if (fstat(static_cast<int>(handle_), &st) != 0) throw FileError(path, "read", errno);
+  if (!S_ISREG(st.st_mode)) throw FileError(path, "read", "it is not a regular file");
   opened_ = {static_cast<std::uint64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
              true};
 }
@@ -348,6 +344,7 @@ void InputFile::WillNeed(std::uint64_t offset, std::uint64_t length) const noexc
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {
+  BeforeRead(path_);
   for (;;) {
     const ssize_t n = read(static_cast<int>(handle_), buffer, size);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -371,6 +368,7 @@ bool InputFile::CachedAt(std::uint64_t offset) const noexcept {
 }
 
 std::optional<std::size_t> InputFile::ReadIfCached(void* buffer, std::size_t size) {
+  BeforeRead(path_);
 #ifdef RWF_NOWAIT
   iovec piece{buffer, size};
   for (;;) {

@@ -161,7 +161,8 @@ FileLock::~FileLock() {
   CloseHandle(reinterpret_cast<HANDLE>(handle_));  // and with it the lock
 }
 
-InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
+InputFile::InputFile(const std::string& path, const FileStatus& listed)
+    : path_(path), handle_(-1), opened_(listed) {
   if (const int injected = InjectedOpenError(path)) throw FileError(path, "open", injected);
   // Links were left out when the tree was walked; other reparse points (a cloud placeholder)
   // are opened as the file they stand for.
@@ -169,17 +170,20 @@ InputFile::InputFile(const std::string& path) : path_(path), handle_(-1) {
       CreateFileW(W(SystemPath(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw FileError(path, "open", static_cast<int>(GetLastError()));
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+// Once the constructor it delegates to has run, a throw here closes the handle in the
+// destructor.
+InputFile::InputFile(const std::string& path) : InputFile(path, FileStatus{}) {
+  const auto h = reinterpret_cast<HANDLE>(handle_);
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(h, &info)) {
-    const int error = static_cast<int>(GetLastError());
-    CloseHandle(h);
-    throw FileError(path, "read", error);
+    throw FileError(path, "read", static_cast<int>(GetLastError()));
   }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    CloseHandle(h);
     throw FileError(path, "read", "it is not a regular file");
   }
-  handle_ = reinterpret_cast<std::intptr_t>(h);
   opened_ = {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
              UnixSeconds(info.ftLastWriteTime), true};
 }
@@ -219,6 +223,7 @@ std::optional<std::size_t> InputFile::ReadIfCached(void*, std::size_t) {
 }
 
 std::size_t InputFile::Read(void* buffer, std::size_t size) {
+  BeforeRead(path_);
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
   if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &got, nullptr)) {

@@ -12,6 +12,8 @@ namespace crateline::platform {
 void RegisterPendingOutput(const std::string& path);
 // The error a test's InputFile::SetOpenCheck asks an open of `path` to fail with; 0: none.
 int InjectedOpenError(const std::string& path);
+// Runs a test's InputFile::SetReadCheck before a read of `path`.
+void BeforeRead(const std::string& path);
 void UnregisterPendingOutput(const std::string& path);
 
 }  // namespace crateline::platform

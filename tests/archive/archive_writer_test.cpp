@@ -393,35 +393,55 @@ TEST_F(ArchiveWriterTest, ReadsAheadWithinBoundsAndInOrder) {
 #endif
 
 #ifndef _WIN32  // GNU tar as the reader
-// A message changed after it was opened (ahead of its turn) and before it was read is archived
-// as it is read, whole, and named as changed: in size, or in time alone with its size kept.
-TEST_F(ArchiveWriterTest, AMessageChangedAfterItWasOpenedIsArchivedWholeAndNamed) {
+// A message is opened as the walk listed it and asked its status once, after the read. One
+// changed before its turn, in size or in time alone, is read again as it is then: whole, and
+// nothing to report. One that changes while it is read, and again while it is read again, is
+// archived as it was read the second time and named.
+TEST_F(ArchiveWriterTest, AMessageChangedBeforeOrWhileItIsReadIsArchivedWholeAndNamedIfTorn) {
   constexpr int kMessages = 20;
   WriteMessages(kMessages, "Inbox/");
   const std::string grown = Message(kDate, "", Body(10) + "and a line added meanwhile\r\n");
   std::string same = Message(kDate, "", Body(11));
   same[same.size() - 3] ^= 1;  // one byte changed, the size kept
+  const auto touch = [&](const char* name, int seconds) {
+    const auto path = source_ / "Inbox" / name;
+    fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(seconds));
+  };
   Recorder events;
   events.onProgress = [&](const std::string& value) {
     if (value.find("m1001.eml") == std::string::npos) return;
     Write("Inbox/m1010.eml", grown);
     Write("Inbox/m1011.eml", same);
-    const auto path = source_ / "Inbox" / "m1011.eml";
-    fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(10));
+    touch("m1011.eml", 10);
   };
+  // m1012 is edited before every read of it, keeping its size: each read takes one version.
+  const auto edited = [](int n) {
+    return Message(kDate, "", Body(12) + "edited " + std::to_string(n) + "\r\n");
+  };
+  int reads = 0;
+  platform::InputFile::SetReadCheck([&](const std::string& path) {
+    if (path.find("m1012.eml") == std::string::npos || reads == 9) return;
+    Write("Inbox/m1012.eml", edited(++reads));
+    touch("m1012.eml", 10 * reads);
+  });
   ArchiveWriter tar({}, &events);
   ASSERT_NO_THROW(tar.Read(Src()));
   ASSERT_NO_THROW(tar.Write(Dest()));
-  std::set<std::string> damaged;
-  for (const auto& item : tar.Report().damaged) {
-    EXPECT_NE(item.why.find("changed while it was being read"), std::string::npos) << item.why;
-    damaged.insert(fs::path(item.what).filename().string());
+  platform::InputFile::SetReadCheck({});
+  ASSERT_EQ(tar.Report().damaged.size(), 1u);
+  EXPECT_NE(tar.Report().damaged[0].what.find("m1012.eml"), std::string::npos);
+  EXPECT_NE(tar.Report().damaged[0].why.find("changed while it was being read"), std::string::npos);
+  EXPECT_GE(reads, 2);  // read, changed, read again
+  std::string before;
+  std::string after;
+  for (int i = 0; i < kMessages; ++i) {
+    if (i != 12)
+      (i < 12 ? before : after) += i == 10 ? grown : i == 11 ? same : Message(kDate, "", Body(i));
   }
-  EXPECT_EQ(damaged, (std::set<std::string>{"m1010.eml", "m1011.eml"}));
-  std::string expected;
-  for (int i = 0; i < kMessages; ++i)
-    expected += i == 10 ? grown : i == 11 ? same : Message(kDate, "", Body(i));
-  EXPECT_EQ(Shell("tar -xzOf " + Quote(Dest())), expected);
+  const std::string archived = Shell("tar -xzOf " + Quote(Dest()));
+  bool oneVersion = false;
+  for (int n = 1; n <= reads; ++n) oneVersion |= archived == before + edited(n) + after;
+  EXPECT_TRUE(oneVersion) << archived.substr(before.size(), edited(1).size());
 }
 #endif
 
