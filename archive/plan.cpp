@@ -244,13 +244,19 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
   // Mail, then contacts, then calendars (after one of which Zimbra reads no more); within each,
   // byte order of folder and name: the bytes of the archive never depend on the order in which
   // the system lists a folder, and each folder's entries stand together.
-  const auto order = [&plan](const PlannedMessage& a, const PlannedMessage& b) {
+  // Folders are ranked by their paths once, so that sorting compares numbers, not paths.
+  std::vector<std::uint32_t> byPath(plan.folders.size());
+  for (std::uint32_t i = 0; i < byPath.size(); ++i) byPath[i] = i;
+  std::sort(byPath.begin(), byPath.end(), [&plan](std::uint32_t a, std::uint32_t b) {
+    return plan.folders[a] < plan.folders[b];
+  });
+  std::vector<std::uint32_t> rank(plan.folders.size());
+  for (std::uint32_t i = 0; i < byPath.size(); ++i) rank[byPath[i]] = i;
+  const auto order = [&plan, &rank](const PlannedMessage& a, const PlannedMessage& b) {
     const auto ka = plan.Source(a).kind;
     const auto kb = plan.Source(b).kind;
     if (ka != kb) return ka < kb;
-    const std::string& fa = plan.folders[a.folder];
-    const std::string& fb = plan.folders[b.folder];
-    if (fa != fb) return fa < fb;
+    if (a.folder != b.folder) return rank[a.folder] < rank[b.folder];
     const std::string_view na = plan.NameOf(a);
     const std::string_view nb = plan.NameOf(b);
     if (na != nb) return na < nb;

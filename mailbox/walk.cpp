@@ -150,8 +150,8 @@ bool Walk::List(const Visit& visit, Listing& entries) {
   while (listing.Next()) {
     const std::string& name = listing.Name();
     Tick(visit.path);
-    const std::string full = listing.Path();
     if (listing.IsLink()) {
+      const std::string full = listing.Path();
       if (listing.IsFolder()) {
         inventory_.leftOut.push_back(
             {full, "a link to a folder; links are not followed, so its messages are missing"});
@@ -163,7 +163,7 @@ bool Walk::List(const Visit& visit, Listing& entries) {
     } else if (listing.IsFolder()) {
       entries.push_back({name, visit.path, true, 0, 0});
     } else if (listing.IsDevice()) {
-      const Item item{full, "not a regular file (a device, pipe or socket)"};
+      const Item item{listing.Path(), "not a regular file (a device, pipe or socket)"};
       (NamedAsMail(name) ? inventory_.leftOut : inventory_.notMail).push_back(item);
     } else {
       entries.push_back({name, visit.path, false, listing.Size(), listing.Modified()});
