@@ -313,7 +313,7 @@ class ArchiveWriter::Writer {
   // A whole file read to the size it had `before` (when listed, or opened) is asked its status
   // before another read: when that is still what it was (`unchanged`), those bytes are all of
   // it, as they were before the read began, and the read that would only find the end is
-  // spared (one call in six for a small message).
+  // spared.
   std::string_view ReadHead(platform::InputFile& in, std::uint64_t expected, bool range,
                             bool& whole, bool hinted, const platform::FileStatus& before,
                             bool& unchanged) {

@@ -45,7 +45,10 @@ struct Message {
   std::uint32_t folder = 0;  // Inventory::folders
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
-  std::int64_t fallbackTime = 0;  // seconds since 1970, when the headers give no date
+  // Seconds since 1970, when the headers give no date. For a whole file, the time it had when
+  // listed, as `length` is its size then: the writer opens it as that and asks once, after
+  // reading it, whether it still is.
+  std::int64_t fallbackTime = 0;
   ReadState state = ReadState::kFromHeaders;
   // The message is the whole file (an .eml or Maildir file): the file's size when it is read
   // counts, not `length`.

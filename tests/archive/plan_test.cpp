@@ -79,6 +79,22 @@ TEST(Plan, FoldersZimbraFindsTheSameAreMergedAndSaidSo) {
       << said;
 }
 
+// A name is made unique in its own folder only, past the names its folder holds already and
+// those it was given.
+TEST(Plan, EntryNamesAreMadeUniqueWithinEachFolder) {
+  const Plan plan = MakePlan(InventoryOf({
+      {{"Inbox"}, "a.eml"},
+      {{"work"}, "a.eml"},
+      {{"Work"}, "a.eml"},
+      {{"WORK"}, "a.eml"},
+      {{"WORK"}, "a (2).eml"},
+      {{"Lists"}, "a.eml"},
+  }));
+  EXPECT_EQ(EntryNames(plan),
+            (std::vector<std::string>{"Inbox/a.eml", "Lists/a.eml", "WORK/a (2).eml",
+                                      "WORK/a (3).eml", "WORK/a (4).eml", "WORK/a.eml"}));
+}
+
 TEST(Plan, MessagesZimbraCannotTakeAreLeftOutAndNamesKeepTheirBytes) {
   const Plan plan = MakePlan(InventoryOf({
       {{"A"}, "empty.eml", 0},
