@@ -230,7 +230,7 @@ Plan MakePlan(mailbox::Inventory inventory, const std::function<void()>& tick) {
       plan.names.push_back(std::move(name));
       planned.name = static_cast<std::uint32_t>(plan.names.size() - 1);
     }
-    plan.messages.push_back(std::move(planned));
+    plan.messages.push_back(planned);
   }
 
   // Mail, then contacts, then calendars (after one of which Zimbra reads no more); within each,
