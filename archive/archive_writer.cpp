@@ -206,15 +206,17 @@ class ArchiveWriter::Writer {
         before = in->OpenedStatus();
         if (!message.wholeFile) in->Seek(message.offset);
         const std::uint64_t expected = message.wholeFile ? before.size : message.length;
-        head = ReadHead(*in, expected, !message.wholeFile, whole, hinted, before, unchanged);
+        head =
+            ReadHead(*in, message, expected, !message.wholeFile, whole, hinted, before, unchanged);
         if (message.wholeFile && !unchanged) {
           const platform::FileStatus now = in->Status();
-          if (!now.regular || now.size != before.size || now.modified != before.modified) {
+          if (!now.regular) NotRegular(message);
+          if (now.size != before.size || now.modified != before.modified) {
             // Not as listed: changed since, maybe while it was read. Read again from the
             // start, as it is now; only a change during this read is one to report.
             before = now;
             in->Seek(0);
-            head = ReadHead(*in, before.size, false, whole, true, before, unchanged);
+            head = ReadHead(*in, message, before.size, false, whole, true, before, unchanged);
           }
         }
       } catch (const platform::FileError& error) {
@@ -290,6 +292,12 @@ class ArchiveWriter::Writer {
     }
   }
 
+  // A whole file is opened as it was listed, a regular file, and not asked then: something put
+  // in its place since (a device would give bytes without end) is no message.
+  [[noreturn]] void NotRegular(const mailbox::Message& message) const {
+    throw platform::FileError(plan_.inventory.PathOf(message), "read", "it is not a regular file");
+  }
+
   // A message made from a store's item, into `head`; false when the item cannot give it.
   bool Make(const mailbox::Message& message, std::string_view& head) {
     try {
@@ -314,9 +322,9 @@ class ArchiveWriter::Writer {
   // before another read: when that is still what it was (`unchanged`), those bytes are all of
   // it, as they were before the read began, and the read that would only find the end is
   // spared.
-  std::string_view ReadHead(platform::InputFile& in, std::uint64_t expected, bool range,
-                            bool& whole, bool hinted, const platform::FileStatus& before,
-                            bool& unchanged) {
+  std::string_view ReadHead(platform::InputFile& in, const mailbox::Message& message,
+                            std::uint64_t expected, bool range, bool& whole, bool hinted,
+                            const platform::FileStatus& before, bool& unchanged) {
     const std::uint64_t limit =
         range ? std::min<std::uint64_t>(expected, kWholeMessageLimit) : kWholeMessageLimit;
     std::size_t want =
@@ -327,11 +335,11 @@ class ArchiveWriter::Writer {
     unchanged = false;
     bool asked = false;
     for (;;) {
-      if (!range && !asked && have == expected && have > 0) {
+      if (!range && !asked && have >= expected && have > 0) {
         asked = true;
         const platform::FileStatus now = in.Status();
-        if (now.regular && now.size == before.size && now.modified == before.modified &&
-            now.size == have) {
+        if (!now.regular) NotRegular(message);
+        if (now.size == before.size && now.modified == before.modified && now.size == have) {
           whole = unchanged = true;
           break;
         }

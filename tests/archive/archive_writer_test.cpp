@@ -4,6 +4,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -442,6 +443,30 @@ TEST_F(ArchiveWriterTest, AMessageChangedBeforeOrWhileItIsReadIsArchivedWholeAnd
   bool oneVersion = false;
   for (int n = 1; n <= reads; ++n) oneVersion |= archived == before + edited(n) + after;
   EXPECT_TRUE(oneVersion) << archived.substr(before.size(), edited(1).size());
+}
+#endif
+
+#ifndef _WIN32
+// A message's file replaced by a device after the listing is no message: it is left out, not
+// read without end.
+TEST_F(ArchiveWriterTest, AFileReplacedByADeviceIsLeftOut) {
+  WriteMessages(3, "Inbox/");
+  Recorder events;
+  bool replaced = false;
+  events.onProgress = [&](const std::string& value) {
+    if (replaced || value.find("m1000.eml") == std::string::npos) return;
+    const auto path = source_ / "Inbox" / "m1001.eml";
+    fs::remove(path);
+    replaced = mknod(path.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;  // as /dev/zero
+  };
+  ArchiveWriter tar({}, &events);
+  ASSERT_NO_THROW(tar.Read(Src()));
+  ASSERT_NO_THROW(tar.Write(Dest()));
+  if (!replaced) GTEST_SKIP() << "only root can make a device";
+  ASSERT_EQ(tar.Report().leftOut.size(), 1u);
+  EXPECT_NE(tar.Report().leftOut[0].what.find("m1001.eml"), std::string::npos);
+  EXPECT_NE(tar.Report().leftOut[0].why.find("not a regular file"), std::string::npos);
+  EXPECT_EQ(tar.Report().messagesWritten, 2u);
 }
 #endif
 
